@@ -1,0 +1,93 @@
+#include <FL/Fl.H>
+#include <FL/Fl_Button.H>
+#include <FL/Fl_Window.H>
+#include <FL/fl_ask.H>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+
+#include "form1.h"
+#include "mscomm.h"
+#include "run_time.h"
+
+namespace app {
+namespace {
+
+// X11 reports 96 dots per inch for the usual screen; FLTK 1.3 does not scale.
+constexpr int kDpi = 96;
+
+// A push button that, like a native one, also answers Enter while it has the focus.
+class PushButton : public Fl_Button {
+ public:
+  using Fl_Button::Fl_Button;
+  int handle(int event) override {
+    if (event == FL_KEYBOARD && Fl::focus() == this &&
+        (Fl::event_key() == FL_Enter || Fl::event_key() == FL_KP_Enter) &&
+        !(Fl::event_state() & (FL_SHIFT | FL_CTRL | FL_ALT | FL_META))) {
+      do_callback();
+      return 1;
+    }
+    return Fl_Button::handle(event);
+  }
+};
+
+class Form1 {
+ public:
+  Form1()
+      : window_(toPixels(kClientWidth, kDpi), toPixels(kClientHeight, kDpi), kFormCaption),
+        Command1_(toPixels(kButtonLeft, kDpi), toPixels(kButtonTop, kDpi),
+                  toPixels(kButtonWidth, kDpi), toPixels(kButtonHeight, kDpi), kButtonCaption) {
+    window_.end();
+    Command1_.callback(&Form1::onClick, this);
+  }
+
+  int run() {
+    window_.show();
+    Command1_.take_focus();
+    while (!ended_ && Fl::first_window()) Fl::wait();
+    return exitCode_;
+  }
+
+ private:
+  static void onClick(Fl_Widget*, void* self) { static_cast<Form1*>(self)->click(); }
+
+  void click() {
+    if (ended_) return;
+    if (const auto report = Command1_Click(MSComm1_)) {
+      fl_message_title(kProgramTitle);
+      fl_alert("%s", report->text().c_str());
+      exitCode_ = kErrorExitCode;
+      ended_ = true;
+      window_.hide();
+    }
+  }
+
+  serial::MSComm MSComm1_;  // first in, last out: the port outlives the window
+  Fl_Window window_;
+  PushButton Command1_;
+  bool ended_ = false;
+  int exitCode_ = 0;
+};
+
+// FLTK's own fatal handler prints and calls exit(1) too; this one says who is speaking.
+void fatal(const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  std::fputs("Project1: ", stderr);
+  std::vfprintf(stderr, format, args);
+  std::fputc('\n', stderr);
+  va_end(args);
+  std::exit(2);
+}
+
+}  // namespace
+
+int runForm1() {
+  Fl::fatal = fatal;
+  fl_close = "OK";
+  Form1 form;
+  return form.run();
+}
+
+}  // namespace app

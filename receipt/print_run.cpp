@@ -1,0 +1,13 @@
+#include "print_run.h"
+
+#include "test_receipt.h"
+
+namespace receipt {
+
+void runPrintTest(serial::SerialControl& MSComm1) {
+  MSComm1.setPortOpen(true);
+  for (const std::u16string& text : TestReceipt()) MSComm1.setOutput(text);
+  MSComm1.setPortOpen(false);
+}
+
+}  // namespace receipt

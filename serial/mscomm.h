@@ -1,0 +1,40 @@
+#pragma once
+
+#include <memory>
+#include <string_view>
+
+#include "device.h"
+#include "serial_control.h"
+#include "settings.h"
+#include "transmitter.h"
+
+namespace serial {
+
+// The serial control: stored settings, and the port opened, written and closed through
+// PortOpen and Output. Output converts text to Big5 and queues it; closing returns at once
+// while the queued bytes still go out, and the device is released only after they have.
+class MSComm final : public SerialControl {
+ public:
+  explicit MSComm(Settings settings = {}, DeviceOpener opener = openDevice);
+  ~MSComm() override;  // an open or closing port drains (bounded), then is released
+
+  MSComm(const MSComm&) = delete;
+  MSComm& operator=(const MSComm&) = delete;
+
+  void setPortOpen(bool open) override;
+  bool portOpen() const override { return open_ != nullptr; }
+  void setOutput(std::u16string_view text) override;
+
+  const Settings& settings() const { return settings_; }
+
+ private:
+  [[noreturn]] void fail(ErrorCode code, const std::string& operation,
+                         const std::string& reason) const;
+
+  Settings settings_;
+  DeviceOpener opener_;
+  std::unique_ptr<Transmitter> open_;     // the session PortOpen = True started
+  std::unique_ptr<Transmitter> closing_;  // a closed session still draining
+};
+
+}  // namespace serial

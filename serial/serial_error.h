@@ -1,0 +1,46 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace serial {
+
+// Error numbers the serial control raises; a technician quotes them, so they never change.
+enum class ErrorCode : int {
+  OpenFailed = 8001,
+  NoSuchPort = 8002,
+  PortAlreadyOpen = 8005,
+  InUse = 8010,
+  PermissionDenied = 8011,
+  NotSerialDevice = 8012,
+  SettingsRejected = 8015,
+  PortNotOpen = 8018,
+  WriteFailed = 8020,
+  WriteTimedOut = 8021,
+  QueueFull = 8022,
+  NotBig5 = 8023,
+};
+
+class SerialError : public std::runtime_error {
+ public:
+  SerialError(ErrorCode code, const std::string& description)
+      : std::runtime_error(description), code_(code) {}
+
+  ErrorCode code() const { return code_; }
+  int number() const { return static_cast<int>(code_); }
+  std::string description() const { return what(); }
+
+ private:
+  ErrorCode code_;
+};
+
+// Builds the one-paragraph description every error carries:
+// "COM1 (/dev/ttyS0): open: No such file or directory (2). <advice>"
+std::string describe(const std::string& port, const std::string& device,
+                     const std::string& operation, const std::string& reason,
+                     const std::string& advice);
+
+// The advice a person can act on, by error.
+const char* adviceFor(ErrorCode code);
+
+}  // namespace serial

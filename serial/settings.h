@@ -1,0 +1,37 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <string>
+
+namespace serial {
+
+enum class Parity { None, Odd, Even };
+enum class Handshaking { None, XonXoff, RtsCts };
+
+// The settings the window stores for its serial control; applied when the window is created.
+struct Settings {
+  int port = 1;
+  unsigned baud = 9600;
+  Parity parity = Parity::None;
+  int dataBits = 8;
+  int stopBits = 1;
+  Handshaking handshaking = Handshaking::None;
+  bool dtrEnable = true;
+  bool rtsEnable = false;
+  std::size_t inBufferSize = 1024;
+  std::size_t outBufferSize = 512;
+  char parityReplace = '?';  // concerns received bytes only; nothing is ever read
+
+  // How long a write may make no progress before it fails: a printer that is off,
+  // out of paper or unplugged must end in an error, never a hang.
+  std::chrono::milliseconds writeTimeout{3000};
+};
+
+// "COM1": how a person names the port, on every platform.
+std::string portName(const Settings& settings);
+
+// Time the line needs for `bytes` at the settings' speed, start and stop bits included.
+std::chrono::microseconds lineTime(const Settings& settings, std::size_t bytes);
+
+}  // namespace serial

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "device.h"
+#include "serial_error.h"
+
+namespace serial {
+
+// The transmit queue of one open session and the thread that empties it into the device,
+// so that queuing returns at once and closing does not wait for the line.
+// finish() hands the device over: the thread writes what is queued, drains, then releases it.
+class Transmitter {
+ public:
+  Transmitter(std::unique_ptr<Device> device, std::size_t capacity);
+  ~Transmitter();  // finishes and waits; every device call is bounded, so this is too
+  Transmitter(const Transmitter&) = delete;
+  Transmitter& operator=(const Transmitter&) = delete;
+
+  // False when the bytes do not fit beside what is still queued; nothing is queued then.
+  bool queue(std::string_view bytes);
+
+  // The first error the device raised; once set, nothing more is written.
+  std::optional<SerialError> failure() const;
+
+  // No more bytes will come: drain and release the device in the background.
+  void finish();
+
+  // Waits until the device has been released.
+  void join();
+
+ private:
+  void run();
+
+  std::unique_ptr<Device> device_;
+  const std::size_t capacity_;
+  mutable std::mutex mutex_;
+  std::condition_variable wake_;
+  std::string queued_;
+  std::size_t inFlight_ = 0;
+  bool finishing_ = false;
+  std::optional<SerialError> failure_;
+  std::thread thread_;  // last: starts once everything above exists
+};
+
+}  // namespace serial

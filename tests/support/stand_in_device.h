@@ -1,0 +1,96 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "device.h"
+#include "serial_error.h"
+
+namespace testing_support {
+
+// What a stand-in device saw, shared with the test: the line at the far end of the port.
+struct Line {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::string bytes;
+  int opens = 0;
+  int releases = 0;
+  bool releasedBeforeLastOpen = true;
+  std::vector<std::chrono::steady_clock::time_point> byteTimes;
+
+  // How the device behaves.
+  std::chrono::microseconds perByte{0};  // paced like a real line
+  std::optional<std::size_t> failAfter;  // vanishes after this many bytes
+  bool stall = false;                    // stops taking bytes
+  std::optional<serial::ErrorCode> openError;
+
+  std::string received() {
+    std::lock_guard lock(mutex);
+    return bytes;
+  }
+  int released() {
+    std::lock_guard lock(mutex);
+    return releases;
+  }
+};
+
+class StandInDevice : public serial::Device {
+ public:
+  StandInDevice(std::shared_ptr<Line> line, serial::Settings settings)
+      : line_(std::move(line)), settings_(std::move(settings)) {}
+  ~StandInDevice() override {
+    std::lock_guard lock(line_->mutex);
+    ++line_->releases;
+    line_->changed.notify_all();
+  }
+
+  void write(std::string_view bytes) override {
+    for (char c : bytes) {
+      if (line_->perByte.count() > 0) {
+        // Paced on a schedule, not by sleeping a byte time each: no drift builds up.
+        next_ = std::max(next_, std::chrono::steady_clock::now()) + line_->perByte;
+        std::this_thread::sleep_until(next_);
+      }
+      std::lock_guard lock(line_->mutex);
+      if (line_->stall) {
+        // A bounded wait, as the real devices do, then the timeout error.
+        std::this_thread::sleep_for(settings_.writeTimeout);
+        throw serial::SerialError(serial::ErrorCode::WriteTimedOut,
+                                  "COM1 (stand-in): write timed out");
+      }
+      if (line_->failAfter && line_->bytes.size() >= *line_->failAfter) {
+        throw serial::SerialError(serial::ErrorCode::WriteFailed,
+                                  "COM1 (stand-in): write: Input/output error");
+      }
+      line_->bytes.push_back(c);
+      line_->byteTimes.push_back(std::chrono::steady_clock::now());
+      line_->changed.notify_all();
+    }
+  }
+  void drain() override {}
+
+ private:
+  std::shared_ptr<Line> line_;
+  serial::Settings settings_;
+  std::chrono::steady_clock::time_point next_{};
+};
+
+// An opener that hands out stand-in devices on `line`.
+inline serial::DeviceOpener standInOpener(std::shared_ptr<Line> line) {
+  return [line](const serial::Settings& settings) -> std::unique_ptr<serial::Device> {
+    std::lock_guard lock(line->mutex);
+    if (line->openError)
+      throw serial::SerialError(*line->openError, "COM1 (stand-in): open failed");
+    line->releasedBeforeLastOpen = line->releases == line->opens;
+    ++line->opens;
+    return std::make_unique<StandInDevice>(line, settings);
+  };
+}
+
+}  // namespace testing_support

@@ -1,0 +1,152 @@
+#include <gtest/gtest.h>
+
+#include "golden_job.h"
+#include "mscomm.h"
+#include "print_run.h"
+#include "stand_in_device.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using serial::ErrorCode;
+using serial::MSComm;
+using serial::SerialError;
+using testing_support::goldenJob;
+using testing_support::Line;
+using testing_support::standInOpener;
+using testing_support::toHex;
+
+ErrorCode codeOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const SerialError& e) {
+    return e.code();
+  }
+  ADD_FAILURE() << "no error raised";
+  return ErrorCode::OpenFailed;
+}
+
+TEST(MSComm, StoredSettingsAreTheWindowsAndThePortStartsClosed) {
+  auto line = std::make_shared<Line>();
+  MSComm comm({}, standInOpener(line));
+  const auto& s = comm.settings();
+  EXPECT_EQ(s.port, 1);
+  EXPECT_EQ(s.baud, 9600u);
+  EXPECT_EQ(s.parity, serial::Parity::None);
+  EXPECT_EQ(s.dataBits, 8);
+  EXPECT_EQ(s.stopBits, 1);
+  EXPECT_EQ(s.handshaking, serial::Handshaking::None);
+  EXPECT_TRUE(s.dtrEnable);
+  EXPECT_FALSE(s.rtsEnable);
+  EXPECT_EQ(s.inBufferSize, 1024u);
+  EXPECT_EQ(s.outBufferSize, 512u);
+  EXPECT_EQ(s.parityReplace, '?');
+  EXPECT_FALSE(comm.portOpen());
+  EXPECT_EQ(line->opens, 0);
+}
+
+TEST(MSComm, ClosingReturnsAtOnceAndEveryQueuedByteStillArrives) {
+  auto line = std::make_shared<Line>();
+  line->perByte = 1042us;  // 9600 baud
+  {
+    MSComm comm({}, standInOpener(line));
+    receipt::runPrintTest(comm);
+    EXPECT_FALSE(comm.portOpen());
+    // The line needs 278 ms; the run is back long before, with the device still held.
+    EXPECT_LT(line->received().size(), 267u);
+    EXPECT_EQ(line->released(), 0);
+  }  // the window goes away right after the click
+  EXPECT_EQ(toHex(line->received()), toHex(goldenJob()));
+  EXPECT_EQ(line->released(), 1);
+}
+
+TEST(MSComm, ReopeningWaitsForThePreviousReceiptToDrain) {
+  auto line = std::make_shared<Line>();
+  line->perByte = 200us;
+  MSComm comm({}, standInOpener(line));
+  for (int click = 0; click < 3; ++click) receipt::runPrintTest(comm);
+  comm.setPortOpen(true);
+  EXPECT_TRUE(line->releasedBeforeLastOpen);
+  EXPECT_EQ(line->received(), goldenJob() + goldenJob() + goldenJob());
+}
+
+TEST(MSComm, RefusesWhatItCannotDoWithClearErrors) {
+  auto line = std::make_shared<Line>();
+  MSComm comm({}, standInOpener(line));
+  EXPECT_EQ(codeOf([&] { comm.setOutput(u"x"); }), ErrorCode::PortNotOpen);
+  comm.setPortOpen(false);  // closing a closed port is harmless
+  comm.setPortOpen(true);
+  EXPECT_EQ(codeOf([&] { comm.setPortOpen(true); }), ErrorCode::PortAlreadyOpen);
+  EXPECT_EQ(codeOf([&] { comm.setOutput(u"總計ก"); }), ErrorCode::NotBig5);
+  EXPECT_EQ(codeOf([&] { comm.setOutput(std::u16string(513, u'x')); }), ErrorCode::QueueFull);
+  comm.setOutput(std::u16string(512, u'y'));  // exactly the queue's size fits
+  comm.setPortOpen(false);
+  comm.setPortOpen(true);                              // waits for the drain
+  EXPECT_EQ(line->received(), std::string(512, 'y'));  // nothing of the refused texts
+}
+
+TEST(MSComm, AFailedOpenLeavesThePortClosedAndCanBeRetried) {
+  auto line = std::make_shared<Line>();
+  MSComm comm({}, standInOpener(line));
+  line->openError = ErrorCode::InUse;
+  EXPECT_EQ(codeOf([&] { receipt::runPrintTest(comm); }), ErrorCode::InUse);
+  EXPECT_FALSE(comm.portOpen());
+  line->openError.reset();
+  receipt::runPrintTest(comm);
+  comm.setPortOpen(true);
+  EXPECT_EQ(line->received(), goldenJob());
+}
+
+TEST(MSComm, ADeviceThatFailsOrStallsEndsInAnErrorNotAHang) {
+  const struct {
+    const char* name;
+    std::optional<std::size_t> failAfter;
+    bool stall;
+    ErrorCode expected;
+  } cases[] = {
+      {"vanishes mid-job", 100, false, ErrorCode::WriteFailed},
+      {"vanishes at once", 0, false, ErrorCode::WriteFailed},
+      {"stops taking bytes", std::nullopt, true, ErrorCode::WriteTimedOut},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto line = std::make_shared<Line>();
+    line->failAfter = c.failAfter;
+    line->stall = c.stall;
+    serial::Settings settings;
+    settings.writeTimeout = 50ms;
+    MSComm comm(settings, standInOpener(line));
+    // The receipt is queued at once, so the failure shows at the next step that can raise:
+    // a later write, or the next open.
+    const auto code = codeOf([&] {
+      receipt::runPrintTest(comm);
+      comm.setPortOpen(true);
+    });
+    EXPECT_EQ(code, c.expected);
+    EXPECT_LE(line->received().size(), c.failAfter.value_or(0));
+    EXPECT_TRUE(goldenJob().starts_with(line->received()));
+  }
+}
+
+TEST(MSComm, AFailureWhileTheRunStillWritesStopsTheRun) {
+  auto line = std::make_shared<Line>();
+  line->failAfter = 0;
+  MSComm comm({}, standInOpener(line));
+  comm.setPortOpen(true);
+  comm.setOutput(u"a");
+  // The transmitter meets the failure in the background; a later write then raises it.
+  std::optional<ErrorCode> code;
+  for (auto until = std::chrono::steady_clock::now() + 2s;
+       !code && std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(1ms)) {
+    try {
+      comm.setOutput(u"b");
+    } catch (const SerialError& e) {
+      code = e.code();
+    }
+  }
+  EXPECT_EQ(code, ErrorCode::WriteFailed);
+  EXPECT_TRUE(comm.portOpen());
+  EXPECT_EQ(line->received(), "");
+}
+
+}  // namespace

@@ -64,6 +64,8 @@ class PosixDevice final : public Device {
         case EACCES:
         case EPERM:
           fail(ErrorCode::PermissionDenied, "open", err);
+        case EISDIR:
+          fail(ErrorCode::NotSerialDevice, "open", err);
         default:
           fail(ErrorCode::OpenFailed, "open", err);
       }

@@ -1,0 +1,239 @@
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <thread>
+
+#include "device_posix.h"
+#include "golden_job.h"
+#include "mscomm.h"
+#include "print_run.h"
+#include "private_dev.h"
+#include "pty_pair.h"
+#include "serial_error.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using serial::ErrorCode;
+using serial::SerialError;
+using testing_support::goldenJob;
+using testing_support::PtyPair;
+using testing_support::toHex;
+
+serial::DeviceOpener openerFor(const std::string& path) {
+  return [path](const serial::Settings& s) { return serial::openPosixDevice(path, s); };
+}
+
+SerialError errorOpening(const std::string& path) {
+  try {
+    serial::openPosixDevice(path, {});
+  } catch (const SerialError& e) {
+    return e;
+  }
+  ADD_FAILURE() << path << " opened";
+  return SerialError(ErrorCode::OpenFailed, "");
+}
+
+class PosixDevice : public ::testing::Test {
+ protected:
+  PtyPair pty;
+};
+
+TEST_F(PosixDevice, TheJobArrivesExactlyAndTheLineIsSetUp) {
+  serial::MSComm comm({}, openerFor(pty.slavePath()));
+  receipt::runPrintTest(comm);
+  EXPECT_EQ(toHex(pty.read(267, 2s)), toHex(goldenJob()));
+  EXPECT_EQ(pty.read(1, 50ms), "");  // nothing added
+
+  // The settings stay on the pty after the port is closed: read them back from our side.
+  termios tio{};
+  ASSERT_EQ(tcgetattr(pty.slave(), &tio), 0);
+  EXPECT_EQ(cfgetospeed(&tio), B9600);
+  EXPECT_EQ(cfgetispeed(&tio), B9600);
+  EXPECT_EQ(tio.c_cflag & CSIZE, tcflag_t{CS8});
+  EXPECT_EQ(tio.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+  EXPECT_EQ(tio.c_iflag & (IXON | IXOFF | ICRNL), 0u);
+  EXPECT_EQ(tio.c_oflag & OPOST, 0u);  // LF leaves as LF, not CR LF
+}
+
+TEST_F(PosixDevice, LFIsNotTurnedIntoCRLFEvenFromACookedPty) {
+  // A fresh pty turns LF into CR LF; the device must switch that off itself.
+  termios cooked{};
+  ASSERT_EQ(tcgetattr(pty.slave(), &cooked), 0);
+  cooked.c_oflag |= OPOST | ONLCR;
+  ASSERT_EQ(tcsetattr(pty.slave(), TCSANOW, &cooked), 0);
+  auto device = serial::openPosixDevice(pty.slavePath(), {});
+  device->write("\n\n");
+  device->drain();
+  EXPECT_EQ(toHex(pty.read(2, 1s)), "0A 0A");
+}
+
+TEST_F(PosixDevice, OpenErrorsSayWhatToCheck) {
+  const std::string missing = "/nonexistent/ttyS0";
+  char file[] = "/tmp/not-a-tty.XXXXXX";
+  const int fd = mkstemp(file);
+  ASSERT_GE(fd, 0);
+  close(fd);
+
+  const struct {
+    std::string path;
+    ErrorCode code;
+    const char* says;
+  } cases[] = {
+      {missing, ErrorCode::NoSuchPort, "No such port"},
+      {file, ErrorCode::NotSerialDevice, "Not a serial device"},
+      {"/tmp", ErrorCode::NotSerialDevice, "Not a serial device"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    const SerialError e = errorOpening(c.path);
+    EXPECT_EQ(e.code(), c.code);
+    EXPECT_NE(e.description().find("COM1 (" + c.path + ")"), std::string::npos) << e.what();
+    EXPECT_NE(e.description().find(c.says), std::string::npos) << e.what();
+  }
+  unlink(file);
+}
+
+TEST_F(PosixDevice, ASecondOpenWhileHeldIsInUse) {
+  auto first = serial::openPosixDevice(pty.slavePath(), {});
+  const SerialError e = errorOpening(pty.slavePath());
+  EXPECT_EQ(e.code(), ErrorCode::InUse);
+  EXPECT_NE(e.description().find("in use by another program"), std::string::npos);
+  first.reset();
+  EXPECT_NO_THROW(serial::openPosixDevice(pty.slavePath(), {}));  // free again
+}
+
+TEST_F(PosixDevice, AnotherProgramsLockIsRespected) {
+  const int other = open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(other, 0);
+  ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
+  EXPECT_EQ(errorOpening(pty.slavePath()).code(), ErrorCode::InUse);
+  close(other);
+}
+
+TEST_F(PosixDevice, NoDescriptorLeaksAcrossOpensAndFailures) {
+  const int before = testing_support::openFdCount();
+  for (int i = 0; i < 100; ++i) {
+    {
+      auto held = serial::openPosixDevice(pty.slavePath(), {});
+      EXPECT_THROW(serial::openPosixDevice(pty.slavePath(), {}), SerialError);
+    }
+    EXPECT_THROW(serial::openPosixDevice("/tmp", {}), SerialError);
+    EXPECT_THROW(serial::openPosixDevice("/nonexistent/ttyS0", {}), SerialError);
+  }
+  serial::MSComm comm({}, openerFor(pty.slavePath()));
+  for (int i = 0; i < 100; ++i) {
+    receipt::runPrintTest(comm);
+    ASSERT_EQ(pty.read(267, 2s).size(), 267u);
+  }
+  comm.setPortOpen(true);  // waits for the last session to let go
+  comm.setPortOpen(false);
+  std::this_thread::sleep_for(10ms);
+  EXPECT_LE(testing_support::openFdCount(), before + 1);
+}
+
+TEST_F(PosixDevice, BytesFromThePrinterChangeNothingAndAreNeverRead) {
+  const std::string noise = "\x10\x04\x01\x12\x00\xff status";
+  ASSERT_EQ(write(pty.master(), noise.data(), noise.size()), static_cast<ssize_t>(noise.size()));
+  serial::MSComm comm({}, openerFor(pty.slavePath()));
+  receipt::runPrintTest(comm);
+  EXPECT_EQ(toHex(pty.read(267, 2s)), toHex(goldenJob()));
+  comm.setPortOpen(true);
+  int waiting = 0;
+  ASSERT_EQ(ioctl(pty.slave(), FIONREAD, &waiting), 0);
+  EXPECT_EQ(waiting, static_cast<int>(noise.size()));
+}
+
+TEST_F(PosixDevice, ALineThatVanishesOrStallsEndsInAnError) {
+  const struct {
+    const char* name;
+    bool closeMaster;
+    ErrorCode code;
+  } cases[] = {
+      {"other side closed", true, ErrorCode::WriteFailed},
+      {"nobody reads", false, ErrorCode::WriteTimedOut},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    PtyPair line;
+    serial::Settings settings;
+    settings.writeTimeout = 200ms;
+    auto device = serial::openPosixDevice(line.slavePath(), settings);
+    if (c.closeMaster) line.closeMaster();
+    const auto start = std::chrono::steady_clock::now();
+    try {
+      // Far more than a pty buffers: a reader that never reads must time out.
+      for (int i = 0; i < 1000; ++i) device->write(std::string(4096, 'x'));
+      ADD_FAILURE() << "no error";
+    } catch (const SerialError& e) {
+      EXPECT_EQ(e.code(), c.code) << e.what();
+      EXPECT_NE(e.description().find("COM1 (" + line.slavePath() + "): write"), std::string::npos)
+          << e.what();
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+  }
+}
+
+// The program's own path for port 1, reached in a private /dev where a pty stands in for it.
+TEST_F(PosixDevice, PortOneIsDevTtyS0) {
+  EXPECT_EQ(serial::devicePath(1), "/dev/ttyS0");
+  if (!testing_support::canMakePrivateDev()) GTEST_SKIP() << "no mount namespaces here";
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    try {
+      testing_support::enterPrivateDev(pty.slavePath());
+      {
+        serial::MSComm comm;  // the real opener on the default path
+        receipt::runPrintTest(comm);
+      }  // gone: the queue has drained into the device
+      _exit(0);
+    } catch (const std::exception& e) {
+      fprintf(stderr, "%s\n", e.what());
+      _exit(1);
+    }
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(toHex(pty.read(267, 2s)), toHex(goldenJob()));
+}
+
+TEST_F(PosixDevice, WithoutADeviceAtPortOneTheErrorSaysNoSuchPort) {
+  if (!testing_support::canMakePrivateDev()) GTEST_SKIP() << "no mount namespaces here";
+  int pipeFds[2];
+  ASSERT_EQ(pipe(pipeFds), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(pipeFds[0]);
+    std::string said = "opened";
+    try {
+      testing_support::enterPrivateDev(std::nullopt);
+      serial::MSComm comm;
+      receipt::runPrintTest(comm);
+    } catch (const std::exception& e) {
+      said = e.what();
+    }
+    (void)!write(pipeFds[1], said.data(), said.size());
+    _exit(0);
+  }
+  close(pipeFds[1]);
+  std::string said;
+  char buf[512];
+  for (ssize_t n; (n = read(pipeFds[0], buf, sizeof buf)) > 0;) said.append(buf, n);
+  close(pipeFds[0]);
+  waitpid(child, nullptr, 0);
+  EXPECT_NE(said.find("COM1 (/dev/ttyS0): open: No such file or directory"), std::string::npos)
+      << said;
+}
+
+}  // namespace

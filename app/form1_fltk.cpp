@@ -72,12 +72,12 @@ class Form1 {
 
 // FLTK's own fatal handler prints and calls exit(1) too; this one says who is speaking.
 void fatal(const char* format, ...) {
+  char message[512];
   std::va_list args;
   va_start(args, format);
-  std::fputs("Project1: ", stderr);
-  std::vfprintf(stderr, format, args);
-  std::fputc('\n', stderr);
+  (void)std::vsnprintf(message, sizeof message, format, args);
   va_end(args);
+  (void)std::fprintf(stderr, "Project1: %s\n", message);
   std::exit(2);
 }
 

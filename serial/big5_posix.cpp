@@ -21,11 +21,11 @@ constexpr const char* kUtf16 = std::endian::native == std::endian::little ? "UTF
 
 std::optional<std::string> toBig5(std::u16string_view text, std::size_t* badIndex) {
   // CP950 rather than plain BIG5: it is the code page Windows printers' firmware follows.
-  Iconv cd(iconv_open("CP950", kUtf16));
-  if (cd.get() == reinterpret_cast<iconv_t>(-1)) {
-    cd.release();
+  iconv_t raw = iconv_open("CP950", kUtf16);
+  if (raw == reinterpret_cast<iconv_t>(-1)) {  // NOLINT(performance-no-int-to-ptr): iconv's own
     throw std::system_error(errno, std::generic_category(), "iconv_open(CP950)");
   }
+  const Iconv cd(raw);
   std::string out(text.size() * 2, '\0');
   char* in = const_cast<char*>(reinterpret_cast<const char*>(text.data()));
   std::size_t inLeft = text.size() * sizeof(char16_t);

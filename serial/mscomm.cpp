@@ -7,7 +7,7 @@
 namespace serial {
 
 MSComm::MSComm(Settings settings, DeviceOpener opener)
-    : settings_(std::move(settings)), opener_(std::move(opener)) {}
+    : settings_(settings), opener_(std::move(opener)) {}
 
 MSComm::~MSComm() = default;  // each Transmitter finishes and joins in turn
 
@@ -42,7 +42,7 @@ void MSComm::setOutput(std::u16string_view text) {
   const auto bytes = toBig5(text, &bad);
   if (!bytes) {
     char code[16];
-    std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(text[bad]));
+    (void)std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(text[bad]));
     fail(ErrorCode::NotBig5, "Output",
          "character " + std::to_string(bad + 1) + " (" + code + ") has no Big5 form");
   }

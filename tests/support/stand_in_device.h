@@ -51,10 +51,12 @@ class StandInDevice : public serial::Device {
   }
 
   void write(std::string_view bytes) override {
+    // Paced on a schedule: within one write the bytes leave back to back; a gap appears only
+    // when the next write comes late. Times are the schedule's, free of sleep overshoot.
+    next_ = std::max(next_, std::chrono::steady_clock::now());
     for (char c : bytes) {
       if (line_->perByte.count() > 0) {
-        // Paced on a schedule, not by sleeping a byte time each: no drift builds up.
-        next_ = std::max(next_, std::chrono::steady_clock::now()) + line_->perByte;
+        next_ += line_->perByte;
         std::this_thread::sleep_until(next_);
       }
       std::lock_guard lock(line_->mutex);
@@ -69,7 +71,8 @@ class StandInDevice : public serial::Device {
                                   "COM1 (stand-in): write: Input/output error");
       }
       line_->bytes.push_back(c);
-      line_->byteTimes.push_back(std::chrono::steady_clock::now());
+      line_->byteTimes.push_back(line_->perByte.count() > 0 ? next_
+                                                            : std::chrono::steady_clock::now());
       line_->changed.notify_all();
     }
   }

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "settings.h"
+
+namespace serial::win32 {
+
+// Empty when the settings can be put in a DCB, else what is wrong with them.
+std::string unsupportedSettings(const Settings& settings);
+
+// The whole line state for SetCommState. Every field is set: the driver keeps whatever the
+// port's last user left, a modem program's hardware handshake or a stray XOFF wait included.
+DCB makeDcb(const Settings& settings);
+
+// Reads return at once (nothing is ever read); a write may take twice its line time plus
+// the settings' write timeout before it gives up.
+COMMTIMEOUTS makeTimeouts(const Settings& settings);
+
+// Empty when the port took the line settings that decide whether the printer reads the
+// bytes (speed, framing, flow control), else which of them it kept differently.
+std::string lineSettingsMismatch(const DCB& wanted, const DCB& got);
+
+}  // namespace serial::win32

@@ -40,6 +40,8 @@ class Form1 {
                   toPixels(kButtonWidth, kDpi), toPixels(kButtonHeight, kDpi), kButtonCaption) {
     window_.end();
     Command1_.callback(&Form1::onClick, this);
+    // Bytes that fail after a click has returned are reported all the same, on this thread.
+    MSComm1_.setFailureListener([this] { Fl::awake(&Form1::onLateFailure, this); });
   }
 
   int run() {
@@ -51,16 +53,27 @@ class Form1 {
 
  private:
   static void onClick(Fl_Widget*, void* self) { static_cast<Form1*>(self)->click(); }
+  static void onLateFailure(void* self) { static_cast<Form1*>(self)->lateFailure(); }
 
   void click() {
     if (ended_) return;
-    if (const auto report = Command1_Click(MSComm1_)) {
-      fl_message_title(kProgramTitle);
-      fl_alert("%s", report->text().c_str());
-      exitCode_ = kErrorExitCode;
-      ended_ = true;
-      window_.hide();
+    if (const auto report = Command1_Click(MSComm1_)) end(*report);
+  }
+
+  void lateFailure() {
+    if (ended_) return;
+    if (const auto failure = MSComm1_.takeFailure()) {
+      end(ErrorReport{failure->number(), failure->description()});
     }
+  }
+
+  // An error ends the program once the user has seen it.
+  void end(const ErrorReport& report) {
+    ended_ = true;
+    fl_message_title(kProgramTitle);
+    fl_alert("%s", report.text().c_str());
+    exitCode_ = kErrorExitCode;
+    window_.hide();
   }
 
   serial::MSComm MSComm1_;  // first in, last out: the port outlives the window
@@ -85,6 +98,7 @@ void fatal(const char* format, ...) {
 
 int runForm1() {
   Fl::fatal = fatal;
+  Fl::lock();  // lets the serial control's thread wake the event loop
   fl_close = "OK";
   Form1 form;
   return form.run();

@@ -32,7 +32,16 @@ void MSComm::setPortOpen(bool open) {
     closing_.reset();
     if (failure) throw *failure;  // the last receipt did not reach the line whole: say so
   }
-  open_ = std::make_unique<Transmitter>(opener_(settings_), settings_.outBufferSize);
+  open_ = std::make_unique<Transmitter>(opener_(settings_), settings_.outBufferSize, listener_);
+}
+
+std::optional<SerialError> MSComm::takeFailure() {
+  if (open_) return open_->failure();  // every later Output raises it too
+  if (!closing_ || !closing_->failure()) return std::nullopt;
+  closing_->join();  // the device is released once it has failed
+  auto failure = closing_->failure();
+  closing_.reset();
+  return failure;
 }
 
 void MSComm::setOutput(std::u16string_view text) {

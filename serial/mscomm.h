@@ -1,6 +1,8 @@
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string_view>
 
 #include "device.h"
@@ -27,12 +29,19 @@ class MSComm final : public SerialControl {
 
   const Settings& settings() const { return settings_; }
 
+  // Bytes can fail after the Output that queued them has returned, even after the port was
+  // closed. `listener` then runs on the transmitter's thread: it should only hand over to the
+  // window's thread, which calls takeFailure() to learn what happened.
+  void setFailureListener(std::function<void()> listener) { listener_ = std::move(listener); }
+  std::optional<SerialError> takeFailure();
+
  private:
   [[noreturn]] void fail(ErrorCode code, const std::string& operation,
                          const std::string& reason) const;
 
   Settings settings_;
   DeviceOpener opener_;
+  std::function<void()> listener_;        // outlives the transmitters that call it
   std::unique_ptr<Transmitter> open_;     // the session PortOpen = True started
   std::unique_ptr<Transmitter> closing_;  // a closed session still draining
 };

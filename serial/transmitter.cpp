@@ -2,8 +2,12 @@
 
 namespace serial {
 
-Transmitter::Transmitter(std::unique_ptr<Device> device, std::size_t capacity)
-    : device_(std::move(device)), capacity_(capacity), thread_([this] { run(); }) {}
+Transmitter::Transmitter(std::unique_ptr<Device> device, std::size_t capacity,
+                         std::function<void()> onFailure)
+    : device_(std::move(device)),
+      capacity_(capacity),
+      onFailure_(std::move(onFailure)),
+      thread_([this] { run(); }) {}
 
 Transmitter::~Transmitter() {
   finish();
@@ -55,7 +59,7 @@ void Transmitter::run() {
       }
       lock.lock();
       inFlight_ = 0;
-      if (error) failure_ = std::move(error);
+      if (error) setFailure(std::move(*error), lock);
       continue;
     }
     queued_.clear();  // after a failure nothing more reaches the device
@@ -72,8 +76,17 @@ void Transmitter::run() {
     }
     device_.reset();
     lock.lock();
-    if (error) failure_ = std::move(error);
+    if (error) setFailure(std::move(*error), lock);
     return;
+  }
+}
+
+void Transmitter::setFailure(SerialError error, std::unique_lock<std::mutex>& lock) {
+  failure_ = std::move(error);
+  if (onFailure_) {
+    lock.unlock();
+    onFailure_();
+    lock.lock();
   }
 }
 

@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -18,7 +19,9 @@ namespace serial {
 // finish() hands the device over: the thread writes what is queued, drains, then releases it.
 class Transmitter {
  public:
-  Transmitter(std::unique_ptr<Device> device, std::size_t capacity);
+  // `onFailure` runs on the transmitter's thread when the device first fails.
+  Transmitter(std::unique_ptr<Device> device, std::size_t capacity,
+              std::function<void()> onFailure = {});
   ~Transmitter();  // finishes and waits; every device call is bounded, so this is too
   Transmitter(const Transmitter&) = delete;
   Transmitter& operator=(const Transmitter&) = delete;
@@ -37,9 +40,11 @@ class Transmitter {
 
  private:
   void run();
+  void setFailure(SerialError error, std::unique_lock<std::mutex>& lock);
 
   std::unique_ptr<Device> device_;
   const std::size_t capacity_;
+  std::function<void()> onFailure_;
   mutable std::mutex mutex_;
   std::condition_variable wake_;
   std::string queued_;

@@ -150,3 +150,36 @@ TEST(MSComm, AFailureWhileTheRunStillWritesStopsTheRun) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(MSComm, AFailureAfterTheRunReturnedIsHandedToTheListenerAndTakenOnce) {
+  auto line = std::make_shared<Line>();
+  line->perByte = 100us;
+  line->failAfter = 100;
+  MSComm comm({}, standInOpener(line));
+  std::mutex mutex;
+  std::condition_variable told;
+  int calls = 0;
+  comm.setFailureListener([&] {
+    std::lock_guard lock(mutex);
+    ++calls;
+    told.notify_all();
+  });
+  EXPECT_FALSE(comm.takeFailure().has_value());
+  receipt::runPrintTest(comm);  // returns before the device gives up
+  {
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(told.wait_for(lock, 2s, [&] { return calls > 0; }));
+  }
+  const auto failure = comm.takeFailure();
+  ASSERT_TRUE(failure.has_value());
+  EXPECT_EQ(failure->code(), ErrorCode::WriteFailed);
+  EXPECT_EQ(line->released(), 1);
+  EXPECT_FALSE(comm.takeFailure().has_value());
+  line->failAfter.reset();
+  receipt::runPrintTest(comm);  // the port is free again
+  EXPECT_EQ(calls, 1);
+}
+
+}  // namespace

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace vprinter {
+
+// Something in the host's bytes the printer could not print as sent.
+struct Anomaly {
+  std::uint64_t offset = 0;      // bytes since the stream began
+  std::uint64_t formOffset = 0;  // bytes since the form began
+  std::string what{};
+
+  bool operator==(const Anomaly&) const = default;
+};
+
+// One line as it leaves the print head; the receipt always gets it.
+struct PrintedLine {
+  std::string text{};  // UTF-8
+  bool journal = false;
+
+  bool operator==(const PrintedLine&) const = default;
+};
+
+// Everything between two form feeds.
+struct Form {
+  int number = 0;                 // from 1
+  std::uint64_t firstOffset = 0;  // stream offset of the form's first byte
+  std::uint64_t bytes = 0;
+  std::uint64_t reads = 0;  // reads that brought at least one of its bytes
+  std::vector<std::string> receipt{};
+  std::vector<std::string> journal{};
+  std::vector<Anomaly> anomalies{};
+
+  bool operator==(const Form&) const = default;
+};
+
+using PrinterEvent = std::variant<PrintedLine, Form>;
+
+// How long the bytes take on the wire at 9600 baud, 10 bits a byte (start, 8 data, stop).
+constexpr double lineTimeMs(std::uint64_t bytes) {
+  return static_cast<double>(bytes) * 10.0 * 1000.0 / 9600.0;
+}
+
+}  // namespace vprinter

@@ -1,0 +1,203 @@
+#include "form_picture.h"
+
+#include <cairo.h>
+#include <fcntl.h>
+#include <pango/pangocairo.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "os_error.h"
+#include "unique_fd.h"
+
+namespace vprinter {
+namespace {
+
+struct SurfaceDeleter {
+  void operator()(cairo_surface_t* s) const { cairo_surface_destroy(s); }
+};
+struct ContextDeleter {
+  void operator()(cairo_t* cr) const { cairo_destroy(cr); }
+};
+struct FontDeleter {
+  void operator()(PangoFontDescription* f) const { pango_font_description_free(f); }
+};
+struct GObjectDeleter {
+  void operator()(void* object) const { g_object_unref(object); }
+};
+using Surface = std::unique_ptr<cairo_surface_t, SurfaceDeleter>;
+using Context = std::unique_ptr<cairo_t, ContextDeleter>;
+using Font = std::unique_ptr<PangoFontDescription, FontDeleter>;
+using Layout = std::unique_ptr<PangoLayout, GObjectDeleter>;
+
+constexpr int kTextPx = 18;
+constexpr int kLabelPx = 15;
+constexpr int kMargin = 24;
+constexpr int kLabelHeight = 28;
+constexpr int kGap = 32;
+constexpr int kPadX = 18;
+constexpr int kPadY = 16;
+constexpr int kLeading = 4;
+constexpr int kColumns = 40;
+// Cairo refuses surfaces over 32767 pixels; a runaway form is cut short rather than lost.
+constexpr std::size_t kMaxRows = 400;
+
+// The lines a strip shows: all of them, or the first ones and a note of how many are left out.
+std::vector<std::string> shown(const std::vector<std::string>& lines) {
+  if (lines.size() <= kMaxRows) return lines;
+  std::vector<std::string> out(lines.begin(), lines.begin() + (kMaxRows - 1));
+  out.push_back("… " + std::to_string(lines.size() - out.size()) + " more lines not drawn");
+  return out;
+}
+
+void setColour(cairo_t* cr, std::uint32_t rgb) {
+  cairo_set_source_rgb(cr, ((rgb >> 16) & 0xFF) / 255.0, ((rgb >> 8) & 0xFF) / 255.0,
+                       (rgb & 0xFF) / 255.0);
+}
+
+void check(cairo_status_t status, const std::string& operation) {
+  if (status != CAIRO_STATUS_SUCCESS) {
+    throw std::runtime_error(operation + ": " + cairo_status_to_string(status));
+  }
+}
+
+Font font(const char* family, int px) {
+  Font f(pango_font_description_new());
+  pango_font_description_set_family(f.get(), family);
+  pango_font_description_set_absolute_size(f.get(), px * PANGO_SCALE);
+  return f;
+}
+
+Layout layout(cairo_t* cr, const PangoFontDescription* f, const std::string& text) {
+  Layout l(pango_cairo_create_layout(cr));
+  pango_layout_set_font_description(l.get(), f);
+  pango_layout_set_text(l.get(), text.data(), static_cast<int>(text.size()));
+  return l;
+}
+
+// Logical width and height in pixels.
+std::pair<int, int> extent(PangoLayout* l) {
+  int width = 0;
+  int height = 0;
+  pango_layout_get_pixel_size(l, &width, &height);
+  return {width, height};
+}
+
+void drawStrip(cairo_t* cr, const Rect& strip, const char* label,
+               const PangoFontDescription* labelFont, const PangoFontDescription* textFont,
+               const std::vector<std::string>& lines, int pitch) {
+  setColour(cr, 0xF2F2F2);
+  Layout title = layout(cr, labelFont, label);
+  cairo_move_to(cr, strip.x, kMargin);
+  pango_cairo_show_layout(cr, title.get());
+
+  setColour(cr, kPaperColour);
+  cairo_rectangle(cr, strip.x, strip.y, strip.width, strip.height);
+  cairo_fill(cr);
+
+  setColour(cr, kInkColour);
+  int y = strip.y + kPadY;
+  for (const std::string& line : lines) {
+    if (!line.empty()) {
+      Layout l = layout(cr, textFont, line);
+      cairo_move_to(cr, strip.x + kPadX, y);
+      pango_cairo_show_layout(cr, l.get());
+    }
+    y += pitch;
+  }
+}
+
+struct PngSink {
+  int fd;
+  int error = 0;
+};
+
+cairo_status_t writeToSink(void* closure, const unsigned char* data, unsigned int length) {
+  auto* sink = static_cast<PngSink*>(closure);
+  while (length > 0) {
+    const ssize_t n = ::write(sink->fd, data, length);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      sink->error = errno;
+      return CAIRO_STATUS_WRITE_ERROR;
+    }
+    data += n;
+    length -= static_cast<unsigned int>(n);
+  }
+  return CAIRO_STATUS_SUCCESS;
+}
+
+// Our own sink rather than cairo's file writer, so a failure can name the OS reason.
+void writePng(cairo_surface_t* surface, const std::filesystem::path& path) {
+  std::filesystem::path partial = path;
+  partial += ".partial";
+  UniqueFd fd(::open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  if (!fd) throw osError("create " + partial.string());
+  PngSink sink{fd.get()};
+  const cairo_status_t status = cairo_surface_write_to_png_stream(surface, writeToSink, &sink);
+  const int closed = ::close(fd.release());
+  const int closeError = errno;
+  try {
+    if (sink.error != 0) throw osError("write " + partial.string(), sink.error);
+    check(status, "encode PNG " + partial.string());
+    if (closed != 0) throw osError("close " + partial.string(), closeError);
+    std::filesystem::rename(partial, path);
+  } catch (...) {
+    std::error_code ignored;
+    std::filesystem::remove(partial, ignored);
+    throw;
+  }
+}
+
+}  // namespace
+
+PictureLayout writeFormPicture(const Form& form, const std::filesystem::path& path) {
+  const std::vector<std::string> receipt = shown(form.receipt);
+  const std::vector<std::string> journal = shown(form.journal);
+  const Font textFont = font("Noto Sans Mono CJK TC", kTextPx);
+  const Font labelFont = font("Noto Sans CJK TC", kLabelPx);
+
+  // Measure on a scratch surface before the real size is known.
+  Surface scratch(cairo_image_surface_create(CAIRO_FORMAT_RGB24, 1, 1));
+  Context measure(cairo_create(scratch.get()));
+  auto [columnsWidth, lineHeight] =
+      extent(layout(measure.get(), textFont.get(), std::string(kColumns, '0') + "國").get());
+  for (const auto* lines : {&receipt, &journal}) {
+    for (const std::string& line : *lines) {
+      columnsWidth =
+          std::max(columnsWidth, extent(layout(measure.get(), textFont.get(), line).get()).first);
+    }
+  }
+  const int pitch = lineHeight + kLeading;
+  const int rows = static_cast<int>(std::max({receipt.size(), journal.size(), std::size_t{1}}));
+
+  PictureLayout out;
+  out.receipt =
+      Rect{kMargin, kMargin + kLabelHeight, columnsWidth + 2 * kPadX, rows * pitch + 2 * kPadY};
+  out.journal = out.receipt;
+  out.journal.x = out.receipt.x + out.receipt.width + kGap;
+  out.width = out.journal.x + out.journal.width + kMargin;
+  out.height = out.receipt.y + out.receipt.height + kMargin;
+
+  Surface surface(cairo_image_surface_create(CAIRO_FORMAT_RGB24, out.width, out.height));
+  check(cairo_surface_status(surface.get()), "create picture surface");
+  Context cr(cairo_create(surface.get()));
+  setColour(cr.get(), kBackgroundColour);
+  cairo_paint(cr.get());
+  const std::string number = " — form " + std::to_string(form.number);
+  drawStrip(cr.get(), out.receipt, ("receipt" + number).c_str(), labelFont.get(), textFont.get(),
+            receipt, pitch);
+  drawStrip(cr.get(), out.journal, ("journal" + number).c_str(), labelFont.get(), textFont.get(),
+            journal, pitch);
+  check(cairo_status(cr.get()), "draw form " + std::to_string(form.number));
+  cairo_surface_flush(surface.get());
+
+  writePng(surface.get(), path);
+  return out;
+}
+
+}  // namespace vprinter

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "form.h"
+
+namespace vprinter {
+
+// A JSON string literal, quotes included; the text is UTF-8 and passes through unescaped.
+std::string jsonString(std::string_view utf8);
+
+// One line of the forms summary, without the newline:
+// {"form":1,"bytes":267,"reads":16,"line_time_ms":278.1,"receipt":[...],"journal":[...],
+//  "anomalies":[{"offset":12,"form_offset":12,"what":"..."}],"png":"..."}
+std::string formSummaryJson(const Form& form, std::string_view pngPath);
+
+}  // namespace vprinter

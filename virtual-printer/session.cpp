@@ -1,0 +1,185 @@
+#include "session.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <variant>
+
+#include "chatter.h"
+#include "console_format.h"
+#include "form_picture.h"
+#include "json_summary.h"
+#include "os_error.h"
+#include "path_file.h"
+#include "printer_model.h"
+#include "pseudo_terminal.h"
+#include "signal_watch.h"
+#include "summary_file.h"
+
+namespace vprinter {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const char* signalName(int signal) {
+  switch (signal) {
+    case SIGINT:
+      return "SIGINT";
+    case SIGTERM:
+      return "SIGTERM";
+    default:
+      return "a signal";
+  }
+}
+
+std::string plural(int n, const char* word) {
+  return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
+}
+
+// Shows, draws and records what the model prints.
+class Output {
+ public:
+  Output(const Options& options, std::ostream& out, std::filesystem::path dir,
+         std::filesystem::path summary)
+      : options_(options), out_(out), dir_(std::move(dir)), summary_(std::move(summary)) {}
+
+  // True once the forms asked for are done; later events are dropped.
+  bool handle(const std::vector<PrinterEvent>& events) {
+    for (const PrinterEvent& event : events) {
+      if (const auto* line = std::get_if<PrintedLine>(&event)) {
+        show(*line);
+      } else if (record(std::get<Form>(event))) {
+        out_.flush();
+        return true;
+      }
+    }
+    out_.flush();
+    return false;
+  }
+
+  void farewell(const std::string& reason) {
+    out_ << "virtual-printer: " << reason << " after " << plural(forms_, "form") << "; pictures in "
+         << dir_.string() << ", summary in " << summary_.path().string() << std::endl;
+  }
+
+ private:
+  void show(const PrintedLine& line) {
+    if (options_.quiet) return;
+    if (!headingShown_) {
+      out_ << stationHeading(forms_ + 1) << '\n';
+      headingShown_ = true;
+    }
+    out_ << sideBySide(line) << '\n';
+  }
+
+  bool record(const Form& form) {
+    char name[32];
+    std::snprintf(name, sizeof name, "form-%04d.png", form.number);
+    const std::filesystem::path png = dir_ / name;
+    writeFormPicture(form, png);
+    summary_.appendLine(formSummaryJson(form, png.string()));
+    out_ << "virtual-printer: " << formReport(form) << "virtual-printer: form " << form.number
+         << " picture: " << png.string() << '\n';
+    headingShown_ = false;
+    ++forms_;
+    return options_.forms && forms_ >= *options_.forms;
+  }
+
+  const Options& options_;
+  std::ostream& out_;
+  std::filesystem::path dir_;
+  SummaryFile summary_;
+  bool headingShown_ = false;
+  int forms_ = 0;
+};
+
+void makeDirectories(const std::filesystem::path& dir) {
+  std::error_code error;
+  std::filesystem::create_directories(dir, error);
+  if (error) throw osError("create directory " + dir.string(), error.value());
+}
+
+enum class ReadResult { Nothing, Fed, Done };
+
+ReadResult readOnce(const PseudoTerminal& pty, PrinterModel& model, Output& output) {
+  std::array<std::uint8_t, 4096> buffer;
+  const ssize_t n = ::read(pty.master(), buffer.data(), buffer.size());
+  if (n < 0) {
+    if (errno == EAGAIN || errno == EINTR) return ReadResult::Nothing;
+    throw osError("read from pseudo-terminal " + pty.slavePath());
+  }
+  if (n == 0) return ReadResult::Nothing;
+  const auto events = model.feed(std::span(buffer.data(), static_cast<std::size_t>(n)));
+  return output.handle(events) ? ReadResult::Done : ReadResult::Fed;
+}
+
+void sendChatter(const PseudoTerminal& pty, Chatter& chatter) {
+  const auto bytes = chatter.next();
+  // A full queue means nobody reads them; dropping them is what a real line would do.
+  if (::write(pty.master(), bytes.data(), bytes.size()) < 0 && errno != EAGAIN && errno != EINTR) {
+    throw osError("write status bytes to pseudo-terminal " + pty.slavePath());
+  }
+}
+
+}  // namespace
+
+void runPrinter(const Options& options, std::ostream& out) {
+  // First, so that no thread a library starts later can take the signals.
+  SignalWatch signals;
+
+  const std::filesystem::path dir = std::filesystem::absolute(options.outDir);
+  makeDirectories(dir);
+  const std::filesystem::path summaryPath = std::filesystem::absolute(options.summaryPath());
+  makeDirectories(summaryPath.parent_path());
+  Output output(options, out, dir, summaryPath);
+
+  PseudoTerminal pty;
+  if (!options.pathFile.empty()) writeWholeFile(options.pathFile, pty.slavePath());
+  out << "virtual-printer: listening on " << pty.slavePath() << std::endl;
+
+  PrinterModel model;
+  Chatter chatter;
+  auto nextChatter = Clock::now() + Chatter::kInterval;
+  for (;;) {
+    int timeout = -1;
+    if (options.chatter) {
+      const auto wait =
+          std::chrono::ceil<std::chrono::milliseconds>(nextChatter - Clock::now()).count();
+      timeout = static_cast<int>(std::max<decltype(wait)>(wait, 0));
+    }
+    std::array<pollfd, 2> fds{{{pty.master(), POLLIN, 0}, {signals.fd(), POLLIN, 0}}};
+    if (::poll(fds.data(), fds.size(), timeout) < 0) {
+      if (errno == EINTR) continue;
+      throw osError("poll");
+    }
+
+    if (fds[1].revents & POLLIN) {
+      if (const int signal = signals.take(); signal != 0) {
+        // Take what the host had already sent, then close an unfinished form.
+        ReadResult result;
+        do {
+          result = readOnce(pty, model, output);
+        } while (result == ReadResult::Fed);
+        if (result != ReadResult::Done) output.handle(model.finish());
+        output.farewell(std::string("stopped by ") + signalName(signal));
+        return;
+      }
+    }
+    if (fds[0].revents & (POLLIN | POLLERR | POLLHUP)) {
+      if (readOnce(pty, model, output) == ReadResult::Done) {
+        output.farewell("done");
+        return;
+      }
+    }
+    if (options.chatter && Clock::now() >= nextChatter) {
+      sendChatter(pty, chatter);
+      // After a stall, carry on from now instead of sending the missed bursts at once.
+      nextChatter = std::max(nextChatter, Clock::now()) + Chatter::kInterval;
+    }
+  }
+}
+
+}  // namespace vprinter

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <filesystem>
+#include <string_view>
+
+#include "unique_fd.h"
+
+namespace vprinter {
+
+// The forms summary: emptied when opened, then one complete line appended per write, so a
+// reader never sees half a line.
+class SummaryFile {
+ public:
+  explicit SummaryFile(std::filesystem::path path);
+
+  void appendLine(std::string_view line);
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+  UniqueFd fd_;
+};
+
+}  // namespace vprinter

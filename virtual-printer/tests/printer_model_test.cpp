@@ -1,0 +1,226 @@
+#include "printer_model.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "golden_job.h"
+#include "model_helpers.h"
+
+namespace vprinter {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using namespace vprinter::testing;
+
+std::string bytes(std::initializer_list<unsigned char> list) {
+  return std::string(list.begin(), list.end());
+}
+
+const std::string kLf = bytes({0x0A});
+const std::string kFf = bytes({0x0C});
+const std::string kEscZ0 = bytes({0x1B, 'z', 0x00});
+const std::string kEscZ1 = bytes({0x1B, 'z', 0x01});
+
+void expectGoldenStation(const std::vector<std::string>& lines) {
+  ASSERT_EQ(lines.size(), 22u);
+  for (std::size_t n : {1, 6, 9, 14, 15, 16, 17, 18, 19, 20, 21}) {
+    EXPECT_EQ(lines[n - 1], "") << "line " << n;
+  }
+  EXPECT_EQ(lines[1], "岳禾系統股份有限公司");
+  EXPECT_EQ(lines[3], "電話:(02)2345-6789");
+  EXPECT_EQ(lines[9], "可口可樂 2瓶 17元 ");
+  EXPECT_EQ(lines[10], "長壽香煙 1包 25元 ");
+  EXPECT_EQ(lines[11], "大享堡   1份 20元 ");
+  EXPECT_EQ(lines[12], "味全鮮奶 2瓶 17元 ");
+  EXPECT_EQ(lines[21], "總計             79元");
+  EXPECT_EQ(lines, goldenLines());
+}
+
+TEST(GoldenJob, PrintsTheReceiptOnBothStationsAsWritten) {
+  PrinterModel model;
+  std::vector<Form> forms;
+  for (const std::string& w : goldenWrites()) {
+    for (Form& f : formsIn(model.feed(bytesOf(w)))) forms.push_back(std::move(f));
+  }
+
+  ASSERT_EQ(forms.size(), 1u);
+  const Form& form = forms[0];
+  expectGoldenStation(form.receipt);
+  EXPECT_EQ(form.journal, form.receipt);
+  EXPECT_THAT(form.anomalies, IsEmpty());
+  EXPECT_EQ(form.number, 1);
+  EXPECT_EQ(form.bytes, 267u);
+  EXPECT_EQ(form.reads, 16u);
+  EXPECT_THAT(formsIn(model.finish()), IsEmpty());
+}
+
+TEST(GoldenJob, ResultDoesNotDependOnChunking) {
+  const std::string job = goldenJob();
+  std::vector<Form> whole = printAll(job);
+  std::vector<Form> single = printByteByByte(job);
+  ASSERT_EQ(whole.size(), 1u);
+  ASSERT_EQ(single.size(), 1u);
+  EXPECT_EQ(whole[0].reads, 1u);
+  EXPECT_EQ(single[0].reads, 267u);
+  expectGoldenStation(single[0].journal);
+  single[0].reads = whole[0].reads;
+  EXPECT_EQ(single[0], whole[0]);
+}
+
+TEST(GoldenJob, LinesComeOutAsTheyPrintWithTheirStations) {
+  PrinterModel model;
+  const auto events = model.feed(bytesOf(goldenWrites()[0] + goldenWrites()[1]));
+  EXPECT_THAT(events, ElementsAre(PrinterEvent(PrintedLine{"", true}),
+                                  PrinterEvent(PrintedLine{"岳禾系統股份有限公司", true})));
+  EXPECT_TRUE(model.parallel());
+}
+
+struct Expected {
+  std::uint64_t offset;
+  std::string what;  // a telling part of the description
+};
+
+struct MalformedCase {
+  const char* name;
+  std::string input;  // one form, ended by FF
+  std::vector<std::string> receipt;
+  std::vector<std::string> journal;
+  std::vector<Expected> anomalies;
+};
+
+std::vector<MalformedCase> malformedCases() {
+  const std::string zong = toCp950("總");  // C1 60
+  return {
+      {"TruncatedDoubleByteAtFormFeed",
+       toCp950("總計") + bytes({0xC1}) + kFf,
+       {"總計[C1]"},
+       {},
+       {{4, "truncated double-byte character C1 at form feed"}}},
+      {"UnknownEscAt",
+       "AB" + bytes({0x1B, '@'}) + "C" + kLf + kFf,
+       {"AB[1B 40]C"},
+       {},
+       {{2, "unsupported command ESC @ (1B 40)"}}},
+      {"UnknownEscX",
+       bytes({0x1B, 'x'}) + kLf + kFf,
+       {"[1B 78]"},
+       {},
+       {{0, "unsupported command ESC x"}}},
+      {"EscBeforeLineFeedKeepsTheFeed",
+       "A" + bytes({0x1B}) + kLf + "B" + kLf + kFf,
+       {"A[1B]", "B"},
+       {},
+       {{1, "ESC without a command"}}},
+      {"EscZ0MidLineIsIgnored",
+       kEscZ1 + "AB" + kEscZ0 + "C" + kLf + "D" + kLf + kFf,
+       {"ABC", "D"},
+       {"ABC", "D"},
+       {{5, "ESC z ignored mid-line (journal stays on)"}}},
+      {"EscZ1MidLineIsIgnored",
+       "AB" + kEscZ1 + "C" + kLf + "D" + kLf + kFf,
+       {"ABC", "D"},
+       {},
+       {{2, "ESC z ignored mid-line (journal stays off)"}}},
+      {"EscZMidLineRepeatingTheModeIsHarmless",
+       kEscZ1 + "A" + kEscZ1 + kLf + kFf,
+       {"A"},
+       {"A"},
+       {}},
+      {"StrayBell",
+       "A" + bytes({0x07}) + "B" + kLf + kFf,
+       {"A[07]B"},
+       {},
+       {{1, "stray control byte 07"}}},
+      {"CarriageReturnBeforeLineFeed",
+       "A" + bytes({0x0D}) + kLf + kFf,
+       {"A[0D]"},
+       {},
+       {{1, "stray control byte 0D"}}},
+      {"ControlByteInsideDoubleByte",
+       zong + bytes({0xAD, 0x0A}) + "X" + kLf + kFf,
+       {"總[AD]", "X"},
+       {},
+       {{2, "control byte 0A inside double-byte character AD"}}},
+      {"UnassignedBig5Pair",
+       "A" + bytes({0x81, 0x40}) + kLf + kFf,
+       {"A[81 40]"},
+       {},
+       {{1, "81 40 is not a Big5 character"}}},
+      {"LeadByteWithAsciiAfterIt",
+       bytes({0xA4, '1'}) + kLf + kFf,
+       {"[A4]1"},
+       {},
+       {{0, "A4 followed by 31"}}},
+      {"ByteOutsideAsciiAndBig5",
+       "A" + bytes({0x80}) + kLf + kFf,
+       {"A[80]"},
+       {},
+       {{1, "byte 80 is neither ASCII nor a Big5 lead byte"}}},
+      {"EscZ0SendsLaterLinesToReceiptOnly",
+       kEscZ1 + "A" + kLf + kEscZ0 + "B" + kLf + kEscZ1 + kLf + kFf,
+       {"A", "B", ""},
+       {"A", ""},
+       {}},
+      {"FormFeedAloneAddsNoBlankLine", kFf, {}, {}, {}},
+  };
+}
+
+void PrintTo(const MalformedCase& c, std::ostream* os) { *os << c.name; }
+
+class MalformedStream : public ::testing::TestWithParam<MalformedCase> {};
+
+TEST_P(MalformedStream, ReportsItsAnomalyAtTheRightOffsetAndNothingElse) {
+  const MalformedCase& c = GetParam();
+  for (const auto& forms : {printAll(c.input), printByteByByte(c.input)}) {
+    ASSERT_EQ(forms.size(), 1u);
+    const Form& form = forms[0];
+    EXPECT_EQ(form.receipt, c.receipt);
+    EXPECT_EQ(form.journal, c.journal);
+    EXPECT_EQ(form.bytes, c.input.size());
+    ASSERT_EQ(form.anomalies.size(), c.anomalies.size());
+    for (std::size_t i = 0; i < c.anomalies.size(); ++i) {
+      EXPECT_EQ(form.anomalies[i].offset, c.anomalies[i].offset);
+      EXPECT_EQ(form.anomalies[i].formOffset, c.anomalies[i].offset);
+      EXPECT_THAT(form.anomalies[i].what, ::testing::HasSubstr(c.anomalies[i].what));
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, MalformedStream, ::testing::ValuesIn(malformedCases()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Forms, ModeAndOffsetsCarryAcrossForms) {
+  // Parallel mode set in form 1 still holds in form 2; form 2's anomaly has both offsets.
+  const std::string job = kEscZ1 + "A" + kLf + kFf + "B" + bytes({0x07}) + kLf + kFf;
+  PrinterModel model;
+  std::vector<Form> forms = formsIn(model.feed(bytesOf(job)));
+  ASSERT_EQ(forms.size(), 2u);
+  EXPECT_EQ(forms[1].number, 2);
+  EXPECT_EQ(forms[1].firstOffset, 6u);
+  EXPECT_EQ(forms[1].journal, std::vector<std::string>{"B[07]"});
+  EXPECT_THAT(forms[1].anomalies,
+              ElementsAre(Anomaly{.offset = 7, .formOffset = 1, .what = "stray control byte 07"}));
+  // One read brought bytes to both forms, so both count it.
+  EXPECT_EQ(forms[0].reads, 1u);
+  EXPECT_EQ(forms[1].reads, 1u);
+}
+
+TEST(Forms, EndOfStreamClosesAnUnfinishedForm) {
+  PrinterModel model;
+  EXPECT_THAT(formsIn(model.feed(bytesOf(kEscZ1 + "A" + kLf + "B" + bytes({0xC1})))), IsEmpty());
+  std::vector<Form> forms = formsIn(model.finish());
+  ASSERT_EQ(forms.size(), 1u);
+  EXPECT_EQ(forms[0].receipt, (std::vector<std::string>{"A", "B[C1]"}));
+  EXPECT_EQ(forms[0].journal, forms[0].receipt);
+  EXPECT_THAT(forms[0].anomalies,
+              ElementsAre(Anomaly{6, 6, "truncated double-byte character C1 at end of stream"},
+                          Anomaly{7, 7, "end of stream without form feed"}));
+  EXPECT_THAT(model.finish(), IsEmpty());
+}
+
+}  // namespace
+}  // namespace vprinter

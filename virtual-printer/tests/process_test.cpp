@@ -1,0 +1,141 @@
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+
+#include "golden_job.h"
+#include "json_summary.h"
+#include "os_error.h"
+#include "printer_process.h"
+#include "temp_dir.h"
+#include "unique_fd.h"
+
+namespace vprinter {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::MatchesRegex;
+using namespace vprinter::testing;
+
+std::vector<std::string> fileLines(const std::filesystem::path& path) {
+  std::ifstream in(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::string jsonArray(const std::vector<std::string>& lines) {
+  std::string out = "[";
+  for (const std::string& l : lines) out += (out.size() > 1 ? "," : "") + jsonString(l);
+  return out + "]";
+}
+
+// The host's side: the port opened and written like the real program does it.
+class HostPort {
+ public:
+  explicit HostPort(const std::string& path)
+      : fd_(::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC)) {
+    if (!fd_) throw osError("open " + path);
+  }
+  void write(std::string_view bytes) {
+    while (!bytes.empty()) {
+      const ssize_t n = ::write(fd_.get(), bytes.data(), bytes.size());
+      if (n < 0) throw osError("write to the printer");
+      bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+  }
+  termios settings() const {
+    termios t{};
+    if (tcgetattr(fd_.get(), &t) != 0) throw osError("tcgetattr");
+    return t;
+  }
+
+ private:
+  UniqueFd fd_;
+};
+
+std::string listeningPath(PrinterProcess& printer) {
+  const std::string first = printer.readLine();
+  const std::string prefix = "virtual-printer: listening on ";
+  EXPECT_THAT(first, MatchesRegex("virtual-printer: listening on /dev/pts/[0-9]+"));
+  return first.substr(std::min(prefix.size(), first.size()));
+}
+
+TEST(PrinterProcess, PrintsTheGoldenJobSentOverThePseudoTerminal) {
+  TempDir dir;
+  const auto out = dir.path() / "out";
+  const auto pathFile = dir.path() / "pty-path";
+  PrinterProcess printer({VPRINTER_BINARY, "--forms", "1", "--quiet", "--out", out.string(),
+                          "--path-file", pathFile.string()});
+  const std::string path = listeningPath(printer);
+  EXPECT_EQ(fileLines(pathFile), std::vector<std::string>{path});
+
+  {
+    HostPort port(path);
+    const termios t = port.settings();
+    EXPECT_EQ(cfgetospeed(&t), B9600);
+    EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | CSTOPB), static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(t.c_oflag & OPOST, 0u) << "a line feed would go out as CR LF";
+    for (const std::string& w : goldenWrites()) port.write(w);
+  }
+
+  const std::string report = printer.readRest();
+  const int status = printer.wait();
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  const std::string png = (out / "form-0001.png").string();
+  EXPECT_THAT(report, HasSubstr("form 1: 267 bytes"));
+  EXPECT_THAT(report, HasSubstr("278.1 ms at 9600 baud"));
+  EXPECT_THAT(report, HasSubstr(png));
+  EXPECT_TRUE(std::filesystem::is_regular_file(png));
+
+  const std::vector<std::string> summary = fileLines(out / "forms.jsonl");
+  ASSERT_EQ(summary.size(), 1u);
+  const std::string lines = jsonArray(goldenLines());
+  std::smatch m;
+  ASSERT_TRUE(std::regex_match(summary[0], m,
+                               std::regex(R"re(\{"form":1,"bytes":267,"reads":([0-9]+),)re"
+                                          R"re("line_time_ms":278\.1,"receipt":(.*),)re"
+                                          R"re("journal":(.*),"anomalies":\[\],"png":"(.*)"\})re")))
+      << summary[0];
+  const int reads = std::stoi(m[1]);
+  EXPECT_GE(reads, 1);
+  EXPECT_LE(reads, 267);
+  EXPECT_EQ(m[2], lines);
+  EXPECT_EQ(m[3], lines);
+  EXPECT_EQ(m[4], png);
+}
+
+TEST(PrinterProcess, SigtermClosesTheUnfinishedFormAndExitsCleanly) {
+  TempDir dir;
+  const auto out = dir.path() / "out";
+  PrinterProcess printer({VPRINTER_BINARY, "--out", out.string(), "--chatter"});
+  HostPort port(listeningPath(printer));
+  port.write("ABC\n");
+  // The printed line on the terminal shows the printer has the bytes.
+  EXPECT_THAT(printer.readLine(), HasSubstr("receipt (form 1)"));
+  EXPECT_THAT(printer.readLine(), MatchesRegex("ABC +\\| "));
+
+  printer.signal(SIGTERM);
+  const std::string rest = printer.readRest();
+  const int status = printer.wait();
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_THAT(rest, HasSubstr("stopped by SIGTERM after 1 form; pictures in " + out.string()));
+
+  const std::vector<std::string> summary = fileLines(out / "forms.jsonl");
+  ASSERT_EQ(summary.size(), 1u);
+  EXPECT_THAT(summary[0], HasSubstr(R"("receipt":["ABC"],"journal":[])"));
+  EXPECT_THAT(summary[0],
+              HasSubstr(R"("offset":4,"form_offset":4,"what":"end of stream without form feed")"));
+}
+
+}  // namespace
+}  // namespace vprinter

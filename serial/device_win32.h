@@ -29,12 +29,18 @@ class Win32Device final : public Device {
 
   std::string path_;  // UTF-8, for messages
   Settings settings_;
+  win32::UniqueHandle lock_;
   win32::UniqueHandle handle_;
 };
 
 std::unique_ptr<Win32Device> openWin32Device(const std::wstring& path, const Settings& settings);
 
 namespace win32 {
+
+// Windows' serial drivers refuse a second opener; Wine's do not. This lock file, opened
+// unshared, keeps a second copy of the program off the port there as well. `error` is
+// ERROR_SHARING_VIOLATION while another holds it; any other failure is no reason to stop.
+UniqueHandle lockPort(const std::wstring& path, DWORD* error);
 
 // The error for a CreateFile failure: a held COM port answers "access denied".
 ErrorCode openErrorCode(DWORD error);

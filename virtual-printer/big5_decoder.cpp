@@ -7,6 +7,7 @@
 namespace vprinter {
 namespace {
 
+// NOLINTNEXTLINE(performance-no-int-to-ptr): iconv_open's own failure value
 const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
 
 }  // namespace

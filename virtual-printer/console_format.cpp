@@ -31,7 +31,7 @@ std::string stationHeading(int formNumber, int columns) {
 
 std::string formReport(const Form& form) {
   char ms[32];
-  std::snprintf(ms, sizeof ms, "%.1f", lineTimeMs(form.bytes));
+  (void)std::snprintf(ms, sizeof ms, "%.1f", lineTimeMs(form.bytes));
   std::string text = "form " + std::to_string(form.number) + ": " +
                      count(form.bytes, "byte", "bytes") + ", " +
                      count(form.reads, "read", "reads") + ", " + ms + " ms at 9600 baud, " +

@@ -39,7 +39,7 @@ std::string jsonString(std::string_view utf8) {
       default:
         if (static_cast<unsigned char>(c) < 0x20) {
           char escaped[8];
-          std::snprintf(escaped, sizeof escaped, "\\u%04X", static_cast<unsigned char>(c));
+          (void)std::snprintf(escaped, sizeof escaped, "\\u%04X", static_cast<unsigned char>(c));
           out += escaped;
         } else {
           out += c;
@@ -51,7 +51,7 @@ std::string jsonString(std::string_view utf8) {
 
 std::string formSummaryJson(const Form& form, std::string_view pngPath) {
   char ms[32];
-  std::snprintf(ms, sizeof ms, "%.1f", lineTimeMs(form.bytes));
+  (void)std::snprintf(ms, sizeof ms, "%.1f", lineTimeMs(form.bytes));
   std::string out = "{\"form\":" + std::to_string(form.number) +
                     ",\"bytes\":" + std::to_string(form.bytes) +
                     ",\"reads\":" + std::to_string(form.reads) + ",\"line_time_ms\":" + ms +

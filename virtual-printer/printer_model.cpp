@@ -15,7 +15,7 @@ constexpr bool isControl(std::uint8_t b) { return b < 0x20 || b == 0x7F; }
 
 std::string hex(std::uint8_t b) {
   char text[3];
-  std::snprintf(text, sizeof text, "%02X", b);
+  (void)std::snprintf(text, sizeof text, "%02X", b);
   return text;
 }
 

@@ -77,7 +77,7 @@ class Output {
 
   bool record(const Form& form) {
     char name[32];
-    std::snprintf(name, sizeof name, "form-%04d.png", form.number);
+    (void)std::snprintf(name, sizeof name, "form-%04d.png", form.number);
     const std::filesystem::path png = dir_ / name;
     writeFormPicture(form, png);
     summary_.appendLine(formSummaryJson(form, png.string()));

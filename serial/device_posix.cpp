@@ -46,6 +46,19 @@ speed_t speedFor(unsigned baud) {
   }
 }
 
+tcflag_t characterSize(int dataBits) {
+  switch (dataBits) {
+    case 5:
+      return CS5;
+    case 6:
+      return CS6;
+    case 7:
+      return CS7;
+    default:
+      return CS8;
+  }
+}
+
 class PosixDevice final : public Device {
  public:
   PosixDevice(std::string path, const Settings& settings)
@@ -156,7 +169,7 @@ class PosixDevice final : public Device {
     if (speed == B0) fail(ErrorCode::SettingsRejected, "set speed", EINVAL);
     ::cfmakeraw(&tio);
     tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
-    tio.c_cflag |= CS8 | CLOCAL | CREAD;
+    tio.c_cflag |= characterSize(settings_.dataBits) | CLOCAL | CREAD;
     if (settings_.parity != Parity::None) tio.c_cflag |= PARENB;
     if (settings_.parity == Parity::Odd) tio.c_cflag |= PARODD;
     if (settings_.stopBits == 2) tio.c_cflag |= CSTOPB;

@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "form1.h"
 #include "mscomm.h"
@@ -31,6 +32,34 @@ class PushButton : public Fl_Button {
     return Fl_Button::handle(event);
   }
 };
+
+// FLTK's message box does not wrap: break long paragraphs at spaces.
+std::string wrapped(const std::string& text, std::size_t width = 72) {
+  std::string out;
+  std::size_t column = 0;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    if (text[i] == '\n') {
+      out += '\n';
+      column = 0;
+      ++i;
+      continue;
+    }
+    const std::size_t end = std::min(text.find_first_of(" \n", i), text.size());
+    const std::size_t word = end - i;
+    if (column > 0 && column + 1 + word > width) {
+      out += '\n';
+      column = 0;
+    } else if (column > 0) {
+      out += ' ';
+      ++column;
+    }
+    out.append(text, i, word);
+    column += word;
+    i = end < text.size() && text[end] == ' ' ? end + 1 : end;
+  }
+  return out;
+}
 
 class Form1 {
  public:
@@ -71,7 +100,7 @@ class Form1 {
   void end(const ErrorReport& report) {
     ended_ = true;
     fl_message_title(kProgramTitle);
-    fl_alert("%s", report.text().c_str());
+    fl_alert("%s", wrapped(report.text()).c_str());
     exitCode_ = kErrorExitCode;
     window_.hide();
   }

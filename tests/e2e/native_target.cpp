@@ -1,0 +1,101 @@
+// The FLTK build, run in a private /dev where the test's pty is /dev/ttyS0.
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <stdexcept>
+
+#include "private_dev.h"
+#include "target.h"
+#include "unique_fd_posix.h"
+
+namespace e2e {
+namespace {
+
+class FlockHold : public PortHold {
+ public:
+  explicit FlockHold(serial::UniqueFd fd) : fd_(std::move(fd)) {}
+
+ private:
+  serial::UniqueFd fd_;
+};
+
+class NativeTarget : public Target {
+ public:
+  NativeTarget() {
+    if ((fault_ = missingTools())) return;
+    if (::access(PROJECT1_NATIVE, X_OK) != 0) {
+      fault_ = std::string("no program at ") + PROJECT1_NATIVE;
+      return;
+    }
+    if (!testing_support::canMakePrivateDev()) {
+      skip_ = "no mount namespaces here, and the program may only run in a private /dev";
+      return;
+    }
+    x_ = std::make_unique<XSession>();
+    line_ = std::make_unique<testing_support::PtyPair>();
+    struct stat st {};
+    if (::fstat(line_->slave(), &st) != 0) throw std::runtime_error("fstat on the pty failed");
+    lineDevice_ = st.st_rdev;
+  }
+
+  std::string name() const override { return "native"; }
+  std::optional<std::string> unavailable(bool* skipOnly) const override {
+    *skipOnly = !fault_ && skip_;
+    return fault_ ? fault_ : skip_;
+  }
+  XSession& x() override { return *x_; }
+  testing_support::PtyPair& line() override { return *line_; }
+
+  std::unique_ptr<Process> start(Port port, const EnvChanges& env) override {
+    Process::Options options;
+    options.env = {{"DISPLAY", x_->display()}};
+    options.env.insert(options.env.end(), env.begin(), env.end());
+    const std::optional<std::string> ttyS0 =
+        port == Port::Line ? std::optional(line_->slavePath()) : std::nullopt;
+    const dev_t expected = lineDevice_;
+    // Checked in the child, in its own /dev, right before the program replaces it.
+    options.inChild = [ttyS0, expected] {
+      testing_support::enterPrivateDev(ttyS0);
+      struct stat st {};
+      const bool present = ::stat("/dev/ttyS0", &st) == 0;
+      if (ttyS0 && (!present || !S_ISCHR(st.st_mode) || st.st_rdev != expected)) {
+        throw std::runtime_error("/dev/ttyS0 is not the test's pty");
+      }
+      if (!ttyS0 && (present || errno != ENOENT)) {
+        throw std::runtime_error("/dev/ttyS0 is there, though the port should be missing");
+      }
+    };
+    return std::make_unique<Process>(std::vector<std::string>{PROJECT1_NATIVE}, options,
+                                     "Project1");
+  }
+
+  std::unique_ptr<PortHold> holdPort(std::string* whyNot) override {
+    serial::UniqueFd fd(
+        ::open(line_->slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+      *whyNot = "could not lock the pty";
+      return nullptr;
+    }
+    return std::make_unique<FlockHold>(std::move(fd));
+  }
+
+  int burstClicks() const override { return 1000; }
+  bool countsDescriptors() const override { return true; }
+
+ private:
+  std::optional<std::string> fault_;
+  std::optional<std::string> skip_;
+  std::unique_ptr<XSession> x_;
+  std::unique_ptr<testing_support::PtyPair> line_;
+  dev_t lineDevice_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<Target> makeTarget() { return std::make_unique<NativeTarget>(); }
+
+}  // namespace e2e

@@ -1,0 +1,172 @@
+#include "project1_fixture.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+
+#include "unique_fd_posix.h"
+
+namespace e2e {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::unique_ptr<Target> theTarget;
+std::string targetFault;
+
+// Makes the target (X server, pty, ...) once for the executable, and ends it after the last test.
+class TargetEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    try {
+      theTarget = makeTarget();
+    } catch (const std::exception& e) {
+      targetFault = e.what();
+    }
+  }
+  void TearDown() override {
+    try {
+      theTarget.reset();
+    } catch (const std::exception& e) {
+      ADD_FAILURE() << "ending the test environment: " << e.what();
+    }
+    // Helpers' output is kept only when something went wrong.
+    if (::testing::UnitTest::GetInstance()->Passed()) {
+      removeLogDir();
+    } else {
+      std::cout << "helper output kept in " << logDir() << "\n";
+    }
+  }
+};
+
+[[maybe_unused]] const auto* const kEnvironment =
+    ::testing::AddGlobalTestEnvironment(new TargetEnvironment);
+
+}  // namespace
+
+Target& target() { return *theTarget; }
+
+void Project1::SetUp() {
+  if (!theTarget) FAIL() << "the test environment did not come up: " << targetFault;
+  bool skipOnly = false;
+  if (const auto why = t().unavailable(&skipOnly)) {
+    if (skipOnly) {
+      GTEST_SKIP() << *why;
+    }
+    FAIL() << *why;
+  }
+  struct stat st {};
+  ASSERT_EQ(::fstat(line().slave(), &st), 0);
+  lineDevice_ = st.st_rdev;
+  ASSERT_TRUE(portReleased()) << "a program from an earlier test still holds the line";
+  line().readUntilQuiet(50ms);  // whatever an earlier test left
+  const termios sentinel = sentinelTermios();
+  ASSERT_EQ(::tcsetattr(line().slave(), TCSANOW, &sentinel), 0) << std::strerror(errno);
+  ASSERT_EQ(::tcgetattr(line().slave(), &settings_), 0);
+  ready_ = true;
+}
+
+void Project1::TearDown() {
+  if (program_ && program_->running()) {
+    ADD_FAILURE() << "the program was still running at the end of the test; stopped";
+    program_->stop();
+  }
+  program_.reset();
+  if (ready_) {
+    EXPECT_TRUE(portReleased());
+  }
+}
+
+void Project1::startWithWindow(Port port, std::string* window) {
+  const auto started = Clock::now();
+  program_ = t().start(port);
+  std::vector<std::string> windows;
+  const bool shown = waitFor(
+      [&] {
+        windows = x().visibleWindows("^Form1$");
+        return !windows.empty() || !program_->running();
+      },
+      20s, 50ms);
+  ASSERT_TRUE(shown && program_->running())
+      << "no window Form1; the program "
+      << (program_->running() ? "runs" : "ended with " + program_->waitExit(0ms)->describe())
+      << "; its output: " << program_->out() << program_->err();
+  windowAfter_ = std::chrono::duration<double>(Clock::now() - started).count();
+  // A second window may be on its way: look again once the first has settled.
+  ASSERT_TRUE(x().settledScreenshot(windows.front(), t().name() + "-form1", 10s))
+      << "Form1 was never drawn";
+  windows = x().visibleWindows("^Form1$");
+  ASSERT_EQ(windows.size(), 1u) << "windows titled Form1: " << windows.size();
+  *window = windows.front();
+}
+
+void Project1::activate(Activation how, const std::string& window) {
+  const std::string cx = std::to_string(kButtonCenterX);
+  const std::string cy = std::to_string(kButtonCenterY);
+  switch (how) {
+    case Activation::Click:
+      x().xdotoolOk({"mousemove", "--window", window, cx, cy, "click", "1"});
+      break;
+    case Activation::Space:
+      x().xdotoolOk({"windowactivate", "--sync", window, "key", "space"});
+      break;
+    case Activation::Enter:
+      x().xdotoolOk({"windowactivate", "--sync", window, "key", "Return"});
+      break;
+  }
+}
+
+void Project1::closeWindow(const std::string& window) {
+  x().xdotoolOk({"windowactivate", "--sync", window, "key", "alt+F4"});
+}
+
+std::optional<ExitStatus> Project1::waitForExit() {
+  const auto status = program_->waitExit(20s);
+  EXPECT_TRUE(status) << "the program did not end; windows Form1: "
+                      << x().visibleWindows("^Form1$").size()
+                      << ", Project1: " << x().visibleWindows("^Project1$").size()
+                      << "; threads: " << threadStates(program_->pid());
+  return status;
+}
+
+::testing::AssertionResult Project1::portUntouched() {
+  const auto holders = holdersOf(lineDevice_);
+  if (!holders.empty()) {
+    return ::testing::AssertionFailure() << "the line is open in process(es) " << joinPids(holders);
+  }
+  termios now{};
+  if (::tcgetattr(line().slave(), &now) != 0 || !sameTermios(now, settings_)) {
+    return ::testing::AssertionFailure() << "the line's settings were changed";
+  }
+  const std::string came = line().read(1, 100ms);
+  if (!came.empty()) return ::testing::AssertionFailure() << "bytes reached the line";
+  return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult Project1::portReleased() {
+  std::vector<pid_t> holders;
+  bool lockFree = false;
+  const bool released = waitFor(
+      [&] {
+        holders = holdersOf(lineDevice_);
+        lockFree = false;
+        const serial::UniqueFd fd(
+            ::open(line().slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+        if (fd && ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
+          lockFree = true;
+          ::flock(fd.get(), LOCK_UN);
+        }
+        return holders.empty() && lockFree;
+      },
+      5s);
+  if (released) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "after 5 s the line is still open in process(es) "
+                                       << joinPids(holders) << (lockFree ? "" : " and locked");
+}
+
+}  // namespace e2e

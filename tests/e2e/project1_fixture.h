@@ -1,0 +1,53 @@
+#pragma once
+
+#include <gtest/gtest.h>
+#include <termios.h>
+
+#include <memory>
+#include <string>
+
+#include "target.h"
+
+namespace e2e {
+
+// Where the button is, in the window's own area: what a user sees, measured, not computed.
+inline constexpr int kClientWidth = 312;
+inline constexpr int kClientHeight = 206;
+inline constexpr Box kButton{32, 16, 241, 121};
+inline constexpr int kButtonCenterX = kButton.x + kButton.width / 2;
+inline constexpr int kButtonCenterY = kButton.y + kButton.height / 2;
+
+enum class Activation { Click, Space, Enter };
+
+// One run of the real program per test, against the executable's target.
+class Project1 : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  Target& t() { return target(); }
+  XSession& x() { return t().x(); }
+  testing_support::PtyPair& line() { return t().line(); }
+
+  // Starts the program and waits until exactly one visible window "Form1" is there.
+  // Fails the test (fatally) when it does not come; returns the window.
+  void startWithWindow(Port port, std::string* window);
+
+  void activate(Activation how, const std::string& window);
+  void closeWindow(const std::string& window);
+  // The program's exit, within a bound; fails the test when it does not end.
+  std::optional<ExitStatus> waitForExit();
+
+  // Nobody holds the line, it carries the settings the test gave it, and nothing came.
+  ::testing::AssertionResult portUntouched();
+  // Within a bound: nobody but the test holds the line, and its lock is free.
+  ::testing::AssertionResult portReleased();
+
+  std::unique_ptr<Process> program_;
+  double windowAfter_ = 0;  // seconds from the start to the window on the screen
+  termios settings_{};      // what the line was set to before the program started
+  dev_t lineDevice_ = 0;
+  bool ready_ = false;  // set up: the line and the X server are there
+};
+
+}  // namespace e2e

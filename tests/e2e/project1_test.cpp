@@ -1,0 +1,288 @@
+// The real program in a real X server, driven as a user would, with a pty at port 1.
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <iostream>
+#include <map>
+#include <thread>
+
+#include "golden_job.h"
+#include "project1_fixture.h"
+#include "run_time.h"
+#include "unique_fd_posix.h"
+
+namespace e2e {
+namespace {
+
+using namespace std::chrono_literals;
+using testing_support::goldenJob;
+using testing_support::toHex;
+
+double secondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+void measured(const std::string& what, double value, const char* unit) {
+  std::cout << "[ measured ] " << target().name() << ": " << what << " = " << value << " " << unit
+            << "\n";
+  ::testing::Test::RecordProperty(what, std::to_string(value));
+}
+
+TEST_F(Project1, ShowsForm1WithItsButtonAndClosesWithoutTouchingThePort) {
+  std::string window;
+  ASSERT_NO_FATAL_FAILURE(startWithWindow(Port::Line, &window));
+  measured("start to window", windowAfter_, "s");
+
+  const Box geometry = x().windowGeometry(window);
+  const int width = geometry.width;
+  const int height = geometry.height;
+  EXPECT_EQ(width, kClientWidth);
+  EXPECT_EQ(height, kClientHeight);
+
+  const auto shot = x().settledScreenshot(window, t().name() + "-form1", 10s);
+  ASSERT_TRUE(shot);
+  EXPECT_EQ(shot->width, width);
+  EXPECT_EQ(shot->height, height);
+  // The button is whatever differs from the window's background.
+  const auto button = boundingBoxOfOthers(*shot, dominantColor(*shot));
+  ASSERT_TRUE(button) << "nothing drawn on the window's background";
+  EXPECT_NEAR(button->x, kButton.x, 1);
+  EXPECT_NEAR(button->y, kButton.y, 1);
+  EXPECT_NEAR(button->width, kButton.width, 2);
+  EXPECT_NEAR(button->height, kButton.height, 2);
+
+  EXPECT_TRUE(portUntouched()) << "before any click";
+
+  closeWindow(window);
+  const auto status = waitForExit();
+  ASSERT_TRUE(status);
+  EXPECT_EQ(status->describe(), "exit code 0");
+  EXPECT_TRUE(portUntouched()) << "after closing without a click";
+}
+
+TEST_F(Project1, EachActivationPrintsTheJobOnceAndClosesThePortAgain) {
+  const struct {
+    const char* name;
+    Activation how;
+    int times;
+  } cases[] = {
+      {"one click", Activation::Click, 1},
+      {"three clicks", Activation::Click, 3},
+      {"Space", Activation::Space, 2},
+      {"Enter", Activation::Enter, 2},
+  };
+  const std::string job = goldenJob();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string window;
+    ASSERT_NO_FATAL_FAILURE(startWithWindow(Port::Line, &window));
+    for (int i = 1; i <= c.times; ++i) {
+      SCOPED_TRACE("activation " + std::to_string(i));
+      activate(c.how, window);
+      EXPECT_EQ(toHex(line().read(job.size(), 10s)), toHex(job));
+      EXPECT_EQ(toHex(line().read(1, 200ms)), "") << "more than one job";
+      ASSERT_TRUE(portReleased()) << "the port stays open after the job";
+    }
+    closeWindow(window);
+    const auto status = waitForExit();
+    ASSERT_TRUE(status);
+    EXPECT_EQ(status->describe(), "exit code 0");
+    EXPECT_TRUE(portReleased());
+  }
+}
+
+TEST_F(Project1, AThousandClicksInOneRunPrintAThousandJobs) {
+  const int clicks = t().burstClicks();
+  const std::string job = goldenJob();
+  const std::size_t expected = job.size() * static_cast<std::size_t>(clicks);
+  std::string window;
+  ASSERT_NO_FATAL_FAILURE(startWithWindow(Port::Line, &window));
+  x().xdotoolOk({"mousemove", "--window", window, std::to_string(kButtonCenterX),
+                 std::to_string(kButtonCenterY)});
+  const int descriptorsBefore = descriptorCount(program_->pid());
+
+  // The line is read as the jobs come, as a printer would take them.
+  std::string received;
+  std::atomic<std::size_t> count{0};
+  std::atomic<bool> stopReading{false};
+  Clock::time_point lastByte{};
+  std::thread reader([&] {
+    while (!stopReading && received.size() < expected) {
+      // A job at a time: read() returns once it has them all or the line goes quiet.
+      const std::string chunk =
+          line().read(std::min(job.size(), expected - received.size()), 100ms);
+      if (chunk.empty()) continue;
+      received += chunk;
+      lastByte = Clock::now();
+      count = received.size();
+    }
+  });
+
+  const auto started = Clock::now();
+  Process clicker(
+      {tools().xdotool, "click", "--repeat", std::to_string(clicks), "--delay", "5", "1"},
+      Process::Options::withEnv({{"DISPLAY", x().display()}}), "xdotool-burst");
+  int descriptorsMost = descriptorsBefore;
+  std::size_t lastCount = 0;
+  auto lastProgress = Clock::now();
+  // Bounded by progress: the run goes on while jobs keep coming.
+  while (count < expected && Clock::now() - lastProgress < 10s && Clock::now() - started < 150s) {
+    if (t().countsDescriptors()) {
+      descriptorsMost = std::max(descriptorsMost, descriptorCount(program_->pid()));
+    }
+    if (count != lastCount) {
+      lastCount = count;
+      lastProgress = Clock::now();
+    }
+    std::this_thread::sleep_for(10ms);
+  }
+  stopReading = true;
+  reader.join();
+  const auto clickerStatus = clicker.waitExit(10s);
+  EXPECT_TRUE(clickerStatus && clickerStatus->code() == 0) << "xdotool: " << clicker.err();
+
+  const double seconds = received.empty()
+                             ? secondsSince(started)
+                             : std::chrono::duration<double>(lastByte - started).count();
+  measured("clicks", clicks, "");
+  measured("time for all clicks", seconds, "s");
+  measured("clicks per second", clicks / seconds, "/s");
+
+  EXPECT_EQ(received.size(), expected) << received.size() / job.size() << " whole jobs came";
+  for (std::size_t at = 0; at < received.size(); at += job.size()) {
+    if (received.compare(at, job.size(), job) != 0) {
+      ADD_FAILURE() << "job " << at / job.size() + 1
+                    << " differs: " << toHex(received.substr(at, job.size()));
+      break;
+    }
+  }
+  EXPECT_TRUE(portReleased());
+  if (t().countsDescriptors()) {
+    // One for the port while a job is out, and nothing left behind.
+    EXPECT_LE(descriptorsMost, descriptorsBefore + 1);
+    EXPECT_LE(descriptorCount(program_->pid()), descriptorsBefore);
+    measured("descriptors before", descriptorsBefore, "");
+    measured("descriptors at most", descriptorsMost, "");
+  }
+
+  closeWindow(window);
+  const auto status = waitForExit();
+  ASSERT_TRUE(status);
+  EXPECT_EQ(status->describe(), "exit code 0");
+}
+
+TEST_F(Project1, ClosingRightAfterAClickStillDeliversEveryByte) {
+  std::string window;
+  ASSERT_NO_FATAL_FAILURE(startWithWindow(Port::Line, &window));
+
+  // A line that takes nothing until the test reads: the job waits in the program, which must
+  // not end before it has gone out.
+  const serial::UniqueFd filler(
+      ::open(line().slavePath().c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  ASSERT_TRUE(filler);
+  const std::string block(1024, 'z');
+  std::size_t filled = 0;
+  // Full once a round after a pause takes nothing: the kernel moves what was written on
+  // towards the reading side in the background, which makes room again for a while.
+  for (std::size_t round = 1; round > 0;) {
+    round = 0;
+    for (ssize_t n; (n = ::write(filler.get(), block.data(), block.size())) > 0;) {
+      round += static_cast<std::size_t>(n);
+    }
+    filled += round;
+    std::this_thread::sleep_for(50ms);
+  }
+  ASSERT_GT(filled, 0u);
+
+  x().xdotoolOk({"windowactivate", "--sync", window, "mousemove", "--window", window,
+                 std::to_string(kButtonCenterX), std::to_string(kButtonCenterY), "click", "1",
+                 "key", "alt+F4"});
+  // A program that would end without draining ends now; one that drains waits for the line,
+  // far longer than this, before its write times out.
+  program_->waitExit(1s);
+
+  const std::string came = line().read(filled + goldenJob().size(), 5s);
+  ASSERT_GE(came.size(), filled);
+  EXPECT_EQ(came.substr(0, filled), std::string(filled, 'z'));
+  EXPECT_EQ(toHex(came.substr(filled)), toHex(goldenJob()));
+  EXPECT_EQ(toHex(line().read(1, 200ms)), "");
+  const auto status = waitForExit();
+  ASSERT_TRUE(status);
+  EXPECT_EQ(status->describe(), "exit code 0");
+}
+
+// Last: under Wine the missing port is a remapping of COM1, best done once at the end.
+TEST_F(Project1, APortProblemShowsTheErrorAndEndsTheProgram) {
+  const struct {
+    const char* name;
+    bool held;  // otherwise nothing is at port 1
+  } cases[] = {
+      {"port-in-use", true},
+      {"port-missing", false},
+  };
+  std::map<std::string, Image> boxes;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::unique_ptr<PortHold> hold;
+    if (c.held) {
+      std::string whyNot;
+      hold = t().holdPort(&whyNot);
+      if (!hold) {
+        std::cout << "[ note ] " << c.name << " left out: " << whyNot << "\n";
+        continue;
+      }
+    }
+    // A holder may have set the line up its own way; that is what must stay.
+    ASSERT_EQ(::tcgetattr(line().slave(), &settings_), 0);
+    std::string window;
+    ASSERT_NO_FATAL_FAILURE(startWithWindow(c.held ? Port::Line : Port::Missing, &window));
+    activate(Activation::Click, window);
+
+    std::vector<std::string> found;
+    ASSERT_TRUE(waitFor(
+        [&] {
+          found = x().visibleWindows("^Project1$");
+          return !found.empty() || !program_->running();
+        },
+        15s, 50ms))
+        << "no message box; on the line: " << toHex(line().read(4096, 200ms));
+    ASSERT_EQ(found.size(), 1u) << "message boxes titled Project1";
+    const auto box = x().settledScreenshot(found.front(), t().name() + "-error-" + c.name, 10s);
+    ASSERT_TRUE(box) << "the message box was never drawn";
+    // The number, the description and the closing sentence: several lines of text.
+    EXPECT_GE(textLines(*box), 3) << "too little text in the message box";
+    // All of it, and its OK button, within a small screen.
+    const Box placed = x().windowGeometry(found.front());
+    EXPECT_TRUE(placed.x >= 0 && placed.y >= 0 &&
+                placed.x + placed.width <= XSession::kScreenWidth &&
+                placed.y + placed.height <= XSession::kScreenHeight)
+        << "the message box (" << placed.width << " x " << placed.height << " at " << placed.x
+        << "," << placed.y << ") does not fit on a " << XSession::kScreenWidth << " x "
+        << XSession::kScreenHeight << " screen";
+    boxes[c.name] = *box;
+
+    EXPECT_EQ(toHex(line().read(1, 300ms)), "") << "bytes reached the line";
+    termios now{};
+    ASSERT_EQ(::tcgetattr(line().slave(), &now), 0);
+    EXPECT_TRUE(sameTermios(now, settings_)) << "the line's settings were changed";
+
+    x().xdotoolOk({"windowactivate", "--sync", found.front(), "key", "Return"});
+    const auto status = waitForExit();
+    ASSERT_TRUE(status);
+    // The program's own code for an error, through wine too.
+    EXPECT_EQ(status->describe(), "exit code " + std::to_string(app::kErrorExitCode));
+    EXPECT_TRUE(x().visibleWindows("^(Form1|Project1)$").empty()) << "windows left behind";
+    hold.reset();
+    EXPECT_TRUE(portReleased());
+  }
+  if (boxes.size() == 2) {
+    EXPECT_FALSE(boxes["port-in-use"] == boxes["port-missing"])
+        << "the same message for a missing port as for one in use";
+  }
+}
+
+}  // namespace
+}  // namespace e2e

@@ -1,0 +1,225 @@
+// The Windows build under Wine, with COM1 mapped to the test's pty.
+//
+// Every Wine process here (and so the wineserver, which opens the devices) runs in a private
+// /dev without serial devices: Wine's own scan for ports finds none of this machine's, and a
+// wrong mapping can reach nothing real. COM1 is checked to point at the pty before the program
+// starts, and points at a path that does not exist when the tests are done.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+
+#include "private_dev.h"
+#include "target.h"
+#include "unique_fd_posix.h"
+
+namespace e2e {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Where COM1 points when no test uses it; also the port that is missing.
+const std::string kNowhere = "/nonexistent/com1";
+
+bool requireWindows() {
+  const char* v = std::getenv("PROJECT1_REQUIRE_WINDOWS");
+  return v && std::string(v) == "1";
+}
+
+std::string readLink(const std::string& path) {
+  std::error_code ec;
+  const auto target = std::filesystem::read_symlink(path, ec);
+  return ec ? std::string() : target.string();
+}
+
+class ProcessHold : public PortHold {
+ public:
+  explicit ProcessHold(std::unique_ptr<Process> holder) : holder_(std::move(holder)) {}
+  ~ProcessHold() override { holder_->stop(); }
+
+ private:
+  std::unique_ptr<Process> holder_;
+};
+
+class WineTarget : public Target {
+ public:
+  WineTarget()
+      : dir_(PROJECT1_WINDOWS_DIR),
+        exe_(dir_ + "/Project1.exe"),
+        probe_(dir_ + "/com1_probe.exe"),
+        prefix_(dir_ + "/wineprefix") {
+    if ((fault_ = missingTools())) return;
+    for (const char* tool : {E2E_WINE, E2E_WINESERVER}) {
+      if (std::string(tool).empty() || ::access(tool, X_OK) != 0) {
+        fault_ = "wine was not found when the build was configured (scripts/deps installs it)";
+        return;
+      }
+    }
+    if (::access(exe_.c_str(), R_OK) != 0) {
+      unavailable_ = "no Windows build at " + exe_ +
+                     " (cmake --preset windows && cmake --build --preset windows)";
+      return;
+    }
+    if (!testing_support::canMakePrivateDev()) {
+      unavailable_ = "no mount namespaces here, and Wine may only run in a private /dev";
+      return;
+    }
+    // Another run of these tests (another build tree, say) would remap COM1 under this one.
+    const std::string lockPath = prefix_ + ".e2e-lock";
+    lock_ = serial::UniqueFd(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+    if (!lock_ ||
+        !waitFor([&] { return ::flock(lock_.get(), LOCK_EX | LOCK_NB) == 0; }, 300s, 200ms)) {
+      throw std::runtime_error("another run holds " + lockPath);
+    }
+    if (::access((prefix_ + "/system.reg").c_str(), R_OK) != 0) {
+      const std::string setup = std::string(PROJECT1_SOURCE_DIR) + "/tests/win32/setup-wine-prefix";
+      Process::Options options;
+      options.inChild = wineOptions().inChild;  // its scan for ports finds none either
+      runOk({setup, prefix_}, options, 300s);
+    }
+    x_ = std::make_unique<XSession>();
+    line_ = std::make_unique<testing_support::PtyPair>();
+    try {
+      mapCom1(line_->slavePath());
+    } catch (...) {
+      // The registry may already name the pty: never leave it so.
+      mapCom1(kNowhere);
+      throw;
+    }
+  }
+
+  ~WineTarget() override {
+    if (!x_) return;
+    try {
+      if (mapped_ != kNowhere) mapCom1(kNowhere);
+    } catch (const std::exception& e) {
+      ADD_FAILURE() << "COM1 could not be pointed away from the pty: " << e.what();
+    }
+    try {
+      // No Wine process outlives the X server it draws on.
+      run({E2E_WINESERVER, "-k"}, wineOptions(), 30s);
+      run({E2E_WINESERVER, "-w"}, wineOptions(), 30s);
+    } catch (const std::exception& e) {
+      ADD_FAILURE() << "ending the wineserver: " << e.what();
+    }
+  }
+
+  std::string name() const override { return "wine"; }
+  std::optional<std::string> unavailable(bool* skipOnly) const override {
+    *skipOnly = !fault_ && unavailable_ && !requireWindows();
+    return fault_ ? fault_ : unavailable_;
+  }
+  XSession& x() override { return *x_; }
+  testing_support::PtyPair& line() override { return *line_; }
+
+  std::unique_ptr<Process> start(Port port, const EnvChanges& env) override {
+    mapCom1IfNeeded(port == Port::Line ? line_->slavePath() : kNowhere);
+    Process::Options options = wineOptions();
+    options.env.insert(options.env.end(), env.begin(), env.end());
+    return std::make_unique<Process>(std::vector<std::string>{E2E_WINE, exe_}, options,
+                                     "Project1.exe");
+  }
+
+  std::unique_ptr<PortHold> holdPort(std::string* whyNot) override {
+    if (::access(probe_.c_str(), R_OK) != 0) {
+      *whyNot = "no " + probe_ + " to hold COM1 with";
+      return nullptr;
+    }
+    mapCom1IfNeeded(line_->slavePath());
+    auto holder = std::make_unique<Process>(
+        std::vector<std::string>{E2E_WINE, probe_, "hold", "300"}, wineOptions(), "com1_probe");
+    const bool held = waitFor(
+        [&] { return holder->out().find("held") != std::string::npos || !holder->running(); }, 30s,
+        50ms);
+    if (!held || !holder->running()) {
+      *whyNot = "com1_probe.exe did not hold COM1: " + holder->out() + holder->err();
+      return nullptr;
+    }
+    // Windows' serial driver lets one program in at a time; Wine checks sharing for files only.
+    const RunResult second = run({E2E_WINE, probe_, "lines"}, wineOptions(), 60s);
+    if (!holder->running()) {
+      throw std::runtime_error("com1_probe.exe stopped holding COM1: " + holder->out() +
+                               holder->err());
+    }
+    if (second.status.code() == 0) {
+      *whyNot =
+          "under this Wine a second program opens COM1 while com1_probe.exe holds it, "
+          "so a port in use cannot be staged";
+      return nullptr;
+    }
+    return std::make_unique<ProcessHold>(std::move(holder));
+  }
+
+  // Wine keeps up with xdotool's pace as the native program does: the full count.
+  int burstClicks() const override { return 1000; }
+  // The wineserver, not the program, holds the devices' descriptors.
+  bool countsDescriptors() const override { return false; }
+
+ private:
+  Process::Options wineOptions() const {
+    Process::Options options;
+    options.workDir = dir_;
+    options.env = {{"WINEPREFIX", prefix_},
+                   {"WINEARCH", "win32"},
+                   {"WINEDEBUG", "-all"},
+                   {"WINEDLLOVERRIDES", "mscoree,mshtml="}};
+    if (x_) options.env.emplace_back("DISPLAY", x_->display());
+    options.inChild = [] {
+      testing_support::enterPrivateDev(std::nullopt);
+      struct stat st {};
+      if (::stat("/dev/ttyS0", &st) == 0 || errno != ENOENT) {
+        throw std::runtime_error("/dev/ttyS0 is there in the private /dev");
+      }
+    };
+    return options;
+  }
+
+  // Points COM1 at `path`; the wineserver has to start again for Wine to follow.
+  void mapCom1(const std::string& path) {
+    mapped_.clear();
+    runOk({E2E_WINE, "reg", "add", "HKLM\\Software\\Wine\\Ports", "/v", "COM1", "/d", path, "/f"},
+          wineOptions(), 120s);
+    run({E2E_WINESERVER, "-k"}, wineOptions(), 30s);
+    runOk({E2E_WINESERVER, "-w"}, wineOptions(), 30s);
+    runOk({E2E_WINE, "cmd", "/c", "exit"}, wineOptions(), 120s);
+    const std::string link = readLink(prefix_ + "/dosdevices/com1");
+    if (link != path) {
+      throw std::runtime_error("COM1 points at '" + link + "', not " + path);
+    }
+    mapped_ = path;
+  }
+
+  // Refuses to go on unless COM1 is exactly where it should be.
+  void mapCom1IfNeeded(const std::string& path) {
+    if (mapped_ != path) mapCom1(path);
+    struct stat st {};
+    if (path == kNowhere && ::stat(kNowhere.c_str(), &st) == 0) {
+      throw std::runtime_error(kNowhere + " exists; it cannot stand for a missing port");
+    }
+    const std::string link = readLink(prefix_ + "/dosdevices/com1");
+    if (link != path) {
+      throw std::runtime_error("COM1 points at '" + link + "', not " + path + "; not starting");
+    }
+  }
+
+  std::string dir_, exe_, probe_, prefix_;
+  serial::UniqueFd lock_;  // held until COM1 points nowhere again
+  std::optional<std::string> fault_;
+  std::optional<std::string> unavailable_;
+  std::unique_ptr<XSession> x_;
+  std::unique_ptr<testing_support::PtyPair> line_;
+  std::string mapped_;
+};
+
+}  // namespace
+
+std::unique_ptr<Target> makeTarget() { return std::make_unique<WineTarget>(); }
+
+}  // namespace e2e

@@ -77,6 +77,13 @@ class Form1 {
     window_.show();
     Command1_.take_focus();
     while (!ended_ && Fl::first_window()) Fl::wait();
+    Fl::flush();  // the window goes now, not after the last bytes have drained
+    // Closed right after a click: the receipt may still be going out, and may still fail.
+    if (!ended_) {
+      if (const auto failure = MSComm1_.finish()) {
+        end(ErrorReport{failure->number(), failure->description()});
+      }
+    }
     return exitCode_;
   }
 

@@ -169,6 +169,13 @@ int Form1::run() {
     if (got < 0) return kErrorExitCode;
     dispatch(msg);
   }
+  // Closed right after a click: the receipt may still be going out, and may still fail.
+  if (*exitCode_ == 0) {
+    if (const auto failure = MSComm1_.finish()) {
+      alert_(nullptr, reportText(ErrorReport{failure->number(), failure->description()}));
+      return kErrorExitCode;
+    }
+  }
   return *exitCode_;
 }
 

@@ -44,6 +44,15 @@ std::optional<SerialError> MSComm::takeFailure() {
   return failure;
 }
 
+std::optional<SerialError> MSComm::finish() {
+  setPortOpen(false);
+  if (!closing_) return std::nullopt;
+  closing_->join();
+  auto failure = closing_->failure();
+  closing_.reset();
+  return failure;
+}
+
 void MSComm::setOutput(std::u16string_view text) {
   if (!open_) fail(ErrorCode::PortNotOpen, "Output", "");
   if (auto failure = open_->failure()) throw *failure;

@@ -35,6 +35,10 @@ class MSComm final : public SerialControl {
   void setFailureListener(std::function<void()> listener) { listener_ = std::move(listener); }
   std::optional<SerialError> takeFailure();
 
+  // For the program's end: closes the port if open and waits (bounded) until the queued bytes
+  // have gone; returns the error of any that could not be sent and was not yet taken.
+  std::optional<SerialError> finish();
+
  private:
   [[noreturn]] void fail(ErrorCode code, const std::string& operation,
                          const std::string& reason) const;

@@ -9,7 +9,10 @@
 #include <map>
 #include <thread>
 
+#include <termios.h>
+
 #include "golden_job.h"
+#include "printer_model.h"
 #include "project1_fixture.h"
 #include "run_time.h"
 #include "unique_fd_posix.h"
@@ -92,6 +95,62 @@ TEST_F(Project1, EachActivationPrintsTheJobOnceAndClosesThePortAgain) {
     EXPECT_EQ(status->describe(), "exit code 0");
     EXPECT_TRUE(portReleased());
   }
+}
+
+// What the printer makes of one click's bytes, and the line they came over.
+TEST_F(Project1, TheLineIsSetUpAndThePrinterPrintsTheReceiptOnBothStations) {
+  std::string window;
+  ASSERT_NO_FATAL_FAILURE(startWithWindow(Port::Line, &window));
+  activate(Activation::Click, window);
+  const std::string bytes = line().read(267, 10s);
+  ASSERT_EQ(bytes.size(), 267u);
+
+  termios tio{};
+  ASSERT_EQ(tcgetattr(line().slave(), &tio), 0);
+  EXPECT_EQ(cfgetospeed(&tio), B9600);
+  EXPECT_EQ(tio.c_cflag & CSIZE, tcflag_t{CS8});
+  EXPECT_EQ(tio.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u) << "parity, 2 stop bits or RTS/CTS";
+  EXPECT_EQ(tio.c_iflag & (IXON | IXOFF), 0u) << "XON/XOFF";
+  EXPECT_EQ(tio.c_oflag & OPOST, 0u) << "output processing";
+
+  vprinter::PrinterModel printer;
+  std::vector<vprinter::Form> forms;
+  const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+  for (const auto& event : printer.feed({data, bytes.size()})) {
+    if (const auto* form = std::get_if<vprinter::Form>(&event)) forms.push_back(*form);
+  }
+  ASSERT_EQ(forms.size(), 1u);
+  const vprinter::Form& form = forms[0];
+  EXPECT_TRUE(form.anomalies.empty()) << form.anomalies.size() << " anomalies, first at byte "
+                                      << form.anomalies[0].offset << ": " << form.anomalies[0].what;
+  const std::vector<std::string> expected = {
+      "",
+      "岳禾系統股份有限公司",
+      "統編:12345678",
+      "電話:(02)2345-6789",
+      "發票地址XXXXXXXX",
+      "",
+      "日:01/07/16 時:18-00 ",
+      "機號:001 序號:01 頁:1 ",
+      "",
+      "可口可樂 2瓶 17元 ",
+      "長壽香煙 1包 25元 ",
+      "大享堡   1份 20元 ",
+      "味全鮮奶 2瓶 17元 ",
+      "",
+      "",
+      "",
+      "",
+      "",
+      "",
+      "",
+      "",
+      "總計             79元",
+  };
+  EXPECT_EQ(form.receipt, expected);
+  EXPECT_EQ(form.journal, expected);
+  closeWindow(window);
+  EXPECT_TRUE(waitForExit());
 }
 
 TEST_F(Project1, AThousandClicksInOneRunPrintAThousandJobs) {

@@ -183,3 +183,25 @@ TEST(MSComm, AFailureAfterTheRunReturnedIsHandedToTheListenerAndTakenOnce) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(MSComm, FinishWaitsForTheLastReceiptAndReportsWhatFailed) {
+  const struct {
+    std::optional<std::size_t> failAfter;
+    bool failure;
+  } cases[] = {{std::nullopt, false}, {200, true}};
+  for (const auto& c : cases) {
+    auto line = std::make_shared<Line>();
+    line->perByte = 100us;
+    line->failAfter = c.failAfter;
+    MSComm comm({}, standInOpener(line));
+    receipt::runPrintTest(comm);
+    const auto failure = comm.finish();
+    EXPECT_EQ(failure.has_value(), c.failure);
+    EXPECT_EQ(line->released(), 1);
+    EXPECT_EQ(line->received(), goldenJob().substr(0, c.failAfter.value_or(267)));
+  }
+}
+
+}  // namespace

@@ -43,6 +43,8 @@ Options parseOptions(const std::vector<std::string_view>& args) {
       flag(options.chatter);
     } else if (name == "--quiet") {
       flag(options.quiet);
+    } else if (name == "--no-pictures") {
+      flag(options.noPictures);
     } else if (name == "--help" || name == "-h") {
       flag(options.help);
     } else {
@@ -54,7 +56,7 @@ Options parseOptions(const std::vector<std::string_view>& args) {
 
 std::string usage() {
   return "usage: virtual-printer [--out DIR] [--summary FILE] [--path-file FILE] [--forms N]\n"
-         "                       [--chatter] [--quiet]\n"
+         "                       [--chatter] [--quiet] [--no-pictures]\n"
          "A receipt + journal printer on a pseudo-terminal. Prints the terminal's path first:\n"
          "  virtual-printer: listening on /dev/pts/N\n"
          "  --out DIR         where form pictures and the summary go (default "
@@ -63,7 +65,8 @@ std::string usage() {
          "  --path-file FILE  also write the terminal's path to FILE once it is ready\n"
          "  --forms N         exit after N forms (default: run until SIGINT or SIGTERM)\n"
          "  --chatter         send status-like bytes to the host now and then\n"
-         "  --quiet           do not show each printed line\n";
+         "  --quiet           do not show each printed line\n"
+         "  --no-pictures     write no form pictures, only the summary\n";
 }
 
 }  // namespace vprinter

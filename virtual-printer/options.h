@@ -16,6 +16,7 @@ struct Options {
   bool chatter = false;
   std::optional<int> forms;  // stop after this many; none: until SIGINT or SIGTERM
   bool quiet = false;
+  bool noPictures = false;  // many forms (benchmarks): the summary only
   bool help = false;
 
   std::filesystem::path summaryPath() const {

@@ -78,11 +78,12 @@ class Output {
   bool record(const Form& form) {
     char name[32];
     (void)std::snprintf(name, sizeof name, "form-%04d.png", form.number);
-    const std::filesystem::path png = dir_ / name;
-    writeFormPicture(form, png);
+    const std::filesystem::path png = options_.noPictures ? "" : dir_ / name;
+    if (!png.empty()) writeFormPicture(form, png);
     summary_.appendLine(formSummaryJson(form, png.string()));
-    out_ << "virtual-printer: " << formReport(form) << "virtual-printer: form " << form.number
-         << " picture: " << png.string() << '\n';
+    out_ << "virtual-printer: " << formReport(form);
+    if (!png.empty())
+      out_ << "virtual-printer: form " << form.number << " picture: " << png.string() << '\n';
     headingShown_ = false;
     ++forms_;
     return options_.forms && forms_ >= *options_.forms;

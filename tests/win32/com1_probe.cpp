@@ -2,16 +2,17 @@
 //   com1_probe write            one test receipt through the serial control, as a click does
 //   com1_probe hold <seconds>   holds COM1 open, says "held", then lets go
 //   com1_probe lines            the line settings and modem status after opening COM1
+//   com1_probe clicks <count>   times <count> print runs one after another (median, min, max)
 // A SerialError prints "error <number>: <description>" and exits 3; bad usage exits 2.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <mutex>
-#include <optional>
 #include <string>
+#include <vector>
 
 #include "device_win32.h"
 #include "mscomm.h"
@@ -20,42 +21,6 @@
 #include "wide_win32.h"
 
 namespace {
-
-// Keeps the first error the device raised, even one raised after the port was closed.
-struct Failures {
-  std::mutex mutex;
-  std::optional<serial::SerialError> first;
-  void record(const serial::SerialError& e) {
-    std::lock_guard lock(mutex);
-    if (!first) first = e;
-  }
-};
-
-class RecordingDevice final : public serial::Device {
- public:
-  RecordingDevice(std::unique_ptr<serial::Device> device, std::shared_ptr<Failures> failures)
-      : device_(std::move(device)), failures_(std::move(failures)) {}
-  void write(std::string_view bytes) override {
-    try {
-      device_->write(bytes);
-    } catch (const serial::SerialError& e) {
-      failures_->record(e);
-      throw;
-    }
-  }
-  void drain() override {
-    try {
-      device_->drain();
-    } catch (const serial::SerialError& e) {
-      failures_->record(e);
-      throw;
-    }
-  }
-
- private:
-  std::unique_ptr<serial::Device> device_;
-  std::shared_ptr<Failures> failures_;
-};
 
 const std::wstring kCom1 = L"\\\\.\\COM1";
 
@@ -66,14 +31,32 @@ int report(const serial::SerialError& e) {
 }
 
 int write() {
-  auto failures = std::make_shared<Failures>();
-  {
-    serial::MSComm comm({}, [failures](const serial::Settings& settings) {
-      return std::make_unique<RecordingDevice>(serial::openDevice(settings), failures);
-    });
+  serial::MSComm comm;
+  receipt::runPrintTest(comm);
+  // Waits for the bytes to go; reports one that failed after the port was closed.
+  if (const auto failure = comm.finish()) return report(*failure);
+  return 0;
+}
+
+// What a click costs the window: `count` print runs one after another, each timed.
+int clicks(int count) {
+  serial::MSComm comm;
+  std::vector<double> micros;
+  LARGE_INTEGER frequency;
+  ::QueryPerformanceFrequency(&frequency);
+  for (int i = 0; i < count; ++i) {
+    LARGE_INTEGER start, stop;
+    ::QueryPerformanceCounter(&start);
     receipt::runPrintTest(comm);
-  }  // the control drains and releases the port before it goes
-  if (failures->first) return report(*failures->first);
+    ::QueryPerformanceCounter(&stop);
+    micros.push_back(1e6 * static_cast<double>(stop.QuadPart - start.QuadPart) /
+                     static_cast<double>(frequency.QuadPart));
+  }
+  if (const auto failure = comm.finish()) return report(*failure);
+  std::sort(micros.begin(), micros.end());
+  std::printf("clicks %d median_us %.1f min_us %.1f max_us %.1f\n", count, micros[micros.size() / 2],
+              micros.front(), micros.back());
+  std::fflush(stdout);
   return 0;
 }
 
@@ -107,7 +90,7 @@ int lines() {
 }
 
 int usage() {
-  std::fputs("usage: com1_probe write | hold <seconds> | lines\n", stderr);
+  std::fputs("usage: com1_probe write | hold <seconds> | lines | clicks <count>\n", stderr);
   return 2;
 }
 
@@ -117,6 +100,10 @@ int main(int argc, char** argv) {
   try {
     if (argc == 2 && std::strcmp(argv[1], "write") == 0) return write();
     if (argc == 2 && std::strcmp(argv[1], "lines") == 0) return lines();
+    if (argc == 3 && std::strcmp(argv[1], "clicks") == 0) {
+      const int count = std::atoi(argv[2]);
+      return count > 0 ? clicks(count) : usage();
+    }
     if (argc == 3 && std::strcmp(argv[1], "hold") == 0) {
       char* end = nullptr;
       const double seconds = std::strtod(argv[2], &end);

@@ -13,19 +13,20 @@ TEST(Options, DefaultsWriteUnderVirtualPrinterOut) {
   EXPECT_EQ(o.outDir, "virtual-printer-out");
   EXPECT_EQ(o.summaryPath(), "virtual-printer-out/forms.jsonl");
   EXPECT_FALSE(o.forms.has_value());
-  EXPECT_FALSE(o.quiet || o.chatter || o.help);
+  EXPECT_FALSE(o.quiet || o.chatter || o.help || o.noPictures);
   EXPECT_TRUE(o.pathFile.empty());
 }
 
 TEST(Options, TakesEveryOptionInBothSpellings) {
-  const Options o = parseOptions(
-      {"--out", "d", "--summary=s.jsonl", "--path-file", "p", "--forms=2", "--chatter", "--quiet"});
+  const Options o = parseOptions({"--out", "d", "--summary=s.jsonl", "--path-file", "p",
+                                  "--forms=2", "--chatter", "--quiet", "--no-pictures"});
   EXPECT_EQ(o.outDir, "d");
   EXPECT_EQ(o.summaryPath(), "s.jsonl");
   EXPECT_EQ(o.pathFile, "p");
   EXPECT_EQ(o.forms, 2);
   EXPECT_TRUE(o.chatter);
   EXPECT_TRUE(o.quiet);
+  EXPECT_TRUE(o.noPictures);
 }
 
 TEST(Options, RejectsBadArgumentsNamingTheProblem) {

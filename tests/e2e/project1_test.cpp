@@ -273,6 +273,48 @@ TEST_F(Project1, ClosingRightAfterAClickStillDeliversEveryByte) {
   EXPECT_EQ(status->describe(), "exit code 0");
 }
 
+// A printer that is off or out of paper takes nothing: the click has long returned when the
+// write gives up, and the program still says so and ends.
+TEST_F(Project1, APrinterThatStopsTakingBytesIsReportedAndEndsTheProgram) {
+  std::string window;
+  ASSERT_NO_FATAL_FAILURE(startWithWindow(Port::Line, &window));
+  const serial::UniqueFd filler(
+      ::open(line().slavePath().c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  ASSERT_TRUE(filler);
+  const std::string block(1024, 'z');
+  std::size_t filled = 0;
+  for (std::size_t round = 1; round > 0;) {
+    round = 0;
+    for (ssize_t n; (n = ::write(filler.get(), block.data(), block.size())) > 0;) {
+      round += static_cast<std::size_t>(n);
+    }
+    filled += round;
+    std::this_thread::sleep_for(50ms);
+  }
+  activate(Activation::Click, window);
+
+  std::vector<std::string> found;
+  ASSERT_TRUE(waitFor(
+      [&] {
+        found = x().visibleWindows("^Project1$");
+        return !found.empty() || !program_->running();
+      },
+      20s, 50ms))
+      << "no message box";
+  ASSERT_EQ(found.size(), 1u);
+  x().xdotoolOk({"windowactivate", "--sync", found.front(), "key", "Return"});
+  const auto status = waitForExit();
+  ASSERT_TRUE(status);
+  EXPECT_EQ(status->describe(), "exit code " + std::to_string(app::kErrorExitCode));
+
+  // What got out is the start of the receipt, nothing garbled.
+  const std::string came = line().readUntilQuiet(300ms);
+  ASSERT_GE(came.size(), filled);
+  EXPECT_EQ(came.substr(0, filled), std::string(filled, 'z'));
+  EXPECT_TRUE(goldenJob().starts_with(came.substr(filled))) << toHex(came.substr(filled));
+  EXPECT_TRUE(portReleased());
+}
+
 // Last: under Wine the missing port is a remapping of COM1, best done once at the end.
 TEST_F(Project1, APortProblemShowsTheErrorAndEndsTheProgram) {
   const struct {

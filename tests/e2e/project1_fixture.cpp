@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <iostream>
+#include <thread>
 
 #include "unique_fd_posix.h"
 
@@ -167,6 +168,28 @@ std::optional<ExitStatus> Project1::waitForExit() {
   if (released) return ::testing::AssertionSuccess();
   return ::testing::AssertionFailure() << "after 5 s the line is still open in process(es) "
                                        << joinPids(holders) << (lockFree ? "" : " and locked");
+}
+
+std::size_t Project1::fillLine() {
+  const serial::UniqueFd filler(
+      ::open(line().slavePath().c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  if (!filler) {
+    ADD_FAILURE() << "open " << line().slavePath() << ": " << std::strerror(errno);
+    return 0;
+  }
+  const std::string block(1024, 'z');
+  std::size_t filled = 0;
+  // Full once a round after a pause takes nothing: the kernel moves what was written on
+  // towards the reading side in the background, which makes room again for a while.
+  for (std::size_t round = 1; round > 0;) {
+    round = 0;
+    for (ssize_t n; (n = ::write(filler.get(), block.data(), block.size())) > 0;) {
+      round += static_cast<std::size_t>(n);
+    }
+    filled += round;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return filled;
 }
 
 }  // namespace e2e

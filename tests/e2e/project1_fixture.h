@@ -43,6 +43,10 @@ class Project1 : public ::testing::Test {
   // Within a bound: nobody but the test holds the line, and its lock is free.
   ::testing::AssertionResult portReleased();
 
+  // Writes filler ('z') into the line from our side until it takes no more, so that the
+  // program's bytes wait; returns how many went in. They come out first when the test reads.
+  std::size_t fillLine();
+
   std::unique_ptr<Process> program_;
   double windowAfter_ = 0;  // seconds from the start to the window on the screen
   termios settings_{};      // what the line was set to before the program started

@@ -12,6 +12,7 @@
 #include <termios.h>
 
 #include "golden_job.h"
+#include "golden_receipt.h"
 #include "printer_model.h"
 #include "project1_fixture.h"
 #include "run_time.h"
@@ -123,30 +124,8 @@ TEST_F(Project1, TheLineIsSetUpAndThePrinterPrintsTheReceiptOnBothStations) {
   const vprinter::Form& form = forms[0];
   EXPECT_TRUE(form.anomalies.empty()) << form.anomalies.size() << " anomalies, first at byte "
                                       << form.anomalies[0].offset << ": " << form.anomalies[0].what;
-  const std::vector<std::string> expected = {
-      "",
-      "岳禾系統股份有限公司",
-      "統編:12345678",
-      "電話:(02)2345-6789",
-      "發票地址XXXXXXXX",
-      "",
-      "日:01/07/16 時:18-00 ",
-      "機號:001 序號:01 頁:1 ",
-      "",
-      "可口可樂 2瓶 17元 ",
-      "長壽香煙 1包 25元 ",
-      "大享堡   1份 20元 ",
-      "味全鮮奶 2瓶 17元 ",
-      "",
-      "",
-      "",
-      "",
-      "",
-      "",
-      "",
-      "",
-      "總計             79元",
-  };
+  const std::vector<std::string> expected = vprinter::testing::goldenLines();
+  ASSERT_EQ(expected.size(), 22u);
   EXPECT_EQ(form.receipt, expected);
   EXPECT_EQ(form.journal, expected);
   closeWindow(window);
@@ -239,21 +218,7 @@ TEST_F(Project1, ClosingRightAfterAClickStillDeliversEveryByte) {
 
   // A line that takes nothing until the test reads: the job waits in the program, which must
   // not end before it has gone out.
-  const serial::UniqueFd filler(
-      ::open(line().slavePath().c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-  ASSERT_TRUE(filler);
-  const std::string block(1024, 'z');
-  std::size_t filled = 0;
-  // Full once a round after a pause takes nothing: the kernel moves what was written on
-  // towards the reading side in the background, which makes room again for a while.
-  for (std::size_t round = 1; round > 0;) {
-    round = 0;
-    for (ssize_t n; (n = ::write(filler.get(), block.data(), block.size())) > 0;) {
-      round += static_cast<std::size_t>(n);
-    }
-    filled += round;
-    std::this_thread::sleep_for(50ms);
-  }
+  const std::size_t filled = fillLine();
   ASSERT_GT(filled, 0u);
 
   x().xdotoolOk({"windowactivate", "--sync", window, "mousemove", "--window", window,
@@ -278,19 +243,8 @@ TEST_F(Project1, ClosingRightAfterAClickStillDeliversEveryByte) {
 TEST_F(Project1, APrinterThatStopsTakingBytesIsReportedAndEndsTheProgram) {
   std::string window;
   ASSERT_NO_FATAL_FAILURE(startWithWindow(Port::Line, &window));
-  const serial::UniqueFd filler(
-      ::open(line().slavePath().c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-  ASSERT_TRUE(filler);
-  const std::string block(1024, 'z');
-  std::size_t filled = 0;
-  for (std::size_t round = 1; round > 0;) {
-    round = 0;
-    for (ssize_t n; (n = ::write(filler.get(), block.data(), block.size())) > 0;) {
-      round += static_cast<std::size_t>(n);
-    }
-    filled += round;
-    std::this_thread::sleep_for(50ms);
-  }
+  const std::size_t filled = fillLine();
+  ASSERT_GT(filled, 0u);
   activate(Activation::Click, window);
 
   std::vector<std::string> found;

@@ -6,7 +6,7 @@
 
 #include <memory>
 
-#include "golden_job.h"
+#include "golden_receipt.h"
 #include "model_helpers.h"
 #include "temp_dir.h"
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "form.h"
-#include "golden_job.h"
+#include "golden_receipt.h"
 #include "printer_model.h"
 
 namespace vprinter::testing {

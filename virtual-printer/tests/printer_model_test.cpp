@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "golden_job.h"
+#include "golden_receipt.h"
 #include "model_helpers.h"
 
 namespace vprinter {

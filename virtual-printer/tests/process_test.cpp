@@ -10,7 +10,7 @@
 #include <fstream>
 #include <regex>
 
-#include "golden_job.h"
+#include "golden_receipt.h"
 #include "json_summary.h"
 #include "os_error.h"
 #include "printer_process.h"

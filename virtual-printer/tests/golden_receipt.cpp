@@ -1,4 +1,4 @@
-#include "golden_job.h"
+#include "golden_receipt.h"
 
 #include <iconv.h>
 

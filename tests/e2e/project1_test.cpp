@@ -1,6 +1,7 @@
 // The real program in a real X server, driven as a user would, with a pty at port 1.
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -102,9 +103,16 @@ TEST_F(Project1, EachActivationPrintsTheJobOnceAndClosesThePortAgain) {
 TEST_F(Project1, TheLineIsSetUpAndThePrinterPrintsTheReceiptOnBothStations) {
   std::string window;
   ASSERT_NO_FATAL_FAILURE(startWithWindow(Port::Line, &window));
+  // Status bytes and noise from the printer: never read, and they change nothing.
+  const std::string noise = "\x10\x04\x12\x00\xff\r\n";
+  ASSERT_EQ(::write(line().master(), noise.data(), noise.size()),
+            static_cast<ssize_t>(noise.size()));
   activate(Activation::Click, window);
   const std::string bytes = line().read(267, 10s);
   ASSERT_EQ(bytes.size(), 267u);
+  int unread = 0;
+  ASSERT_EQ(::ioctl(line().slave(), FIONREAD, &unread), 0);
+  EXPECT_EQ(unread, static_cast<int>(noise.size())) << "the program read from the line";
 
   termios tio{};
   ASSERT_EQ(tcgetattr(line().slave(), &tio), 0);

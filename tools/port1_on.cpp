@@ -1,20 +1,23 @@
 // port1-on PTY PROGRAM [ARGS...]: runs PROGRAM with PTY standing in for serial port 1
 // (/dev/ttyS0), in a private /dev where the machine's real serial devices are out of reach.
+// PTY "-" leaves port 1 missing.
 #include <unistd.h>
 
 #include <cstdio>
 #include <exception>
+#include <optional>
 #include <string>
 
 #include "private_dev.h"
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    (void)std::fprintf(stderr, "usage: port1-on PTY PROGRAM [ARGS...]\n");
+    (void)std::fprintf(stderr, "usage: port1-on PTY|- PROGRAM [ARGS...]\n");
     return 2;
   }
   try {
-    testing_support::enterPrivateDev(std::string(argv[1]));
+    const std::string pty = argv[1];
+    testing_support::enterPrivateDev(pty == "-" ? std::nullopt : std::optional(pty));
   } catch (const std::exception& e) {
     (void)std::fprintf(stderr, "port1-on: %s\n", e.what());
     return 1;

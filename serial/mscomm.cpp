@@ -32,7 +32,8 @@ void MSComm::setPortOpen(bool open) {
     closing_.reset();
     if (failure) throw *failure;  // the last receipt did not reach the line whole: say so
   }
-  open_ = std::make_unique<Transmitter>(opener_(settings_), settings_.outBufferSize, listener_);
+  open_ = std::make_unique<Transmitter>(worker_, opener_(settings_), settings_.outBufferSize,
+                                        listener_);
 }
 
 std::optional<SerialError> MSComm::takeFailure() {

@@ -9,6 +9,7 @@
 #include "serial_control.h"
 #include "settings.h"
 #include "transmitter.h"
+#include "worker.h"
 
 namespace serial {
 
@@ -46,6 +47,7 @@ class MSComm final : public SerialControl {
   Settings settings_;
   DeviceOpener opener_;
   std::function<void()> listener_;        // outlives the transmitters that call it
+  Worker worker_;                         // outlives the sessions it serves
   std::unique_ptr<Transmitter> open_;     // the session PortOpen = True started
   std::unique_ptr<Transmitter> closing_;  // a closed session still draining
 };

@@ -2,12 +2,11 @@
 
 namespace serial {
 
-Transmitter::Transmitter(std::unique_ptr<Device> device, std::size_t capacity,
+Transmitter::Transmitter(Worker& worker, std::unique_ptr<Device> device, std::size_t capacity,
                          std::function<void()> onFailure)
-    : device_(std::move(device)),
-      capacity_(capacity),
-      onFailure_(std::move(onFailure)),
-      thread_([this] { run(); }) {}
+    : device_(std::move(device)), capacity_(capacity), onFailure_(std::move(onFailure)) {
+  worker.post([this] { run(); });
+}
 
 Transmitter::~Transmitter() {
   finish();
@@ -38,7 +37,8 @@ void Transmitter::finish() {
 }
 
 void Transmitter::join() {
-  if (thread_.joinable()) thread_.join();
+  std::unique_lock lock(mutex_);
+  released_.wait(lock, [this] { return done_; });
 }
 
 void Transmitter::run() {
@@ -77,6 +77,8 @@ void Transmitter::run() {
     device_.reset();
     lock.lock();
     if (error) setFailure(std::move(*error), lock);
+    done_ = true;
+    released_.notify_all();
     return;
   }
 }

@@ -7,20 +7,21 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "device.h"
 #include "serial_error.h"
+#include "worker.h"
 
 namespace serial {
 
-// The transmit queue of one open session and the thread that empties it into the device,
+// The transmit queue of one open session, emptied into the device on the worker's thread,
 // so that queuing returns at once and closing does not wait for the line.
-// finish() hands the device over: the thread writes what is queued, drains, then releases it.
+// finish() hands the device over: the worker writes what is queued, drains, then releases it.
 class Transmitter {
  public:
-  // `onFailure` runs on the transmitter's thread when the device first fails.
-  Transmitter(std::unique_ptr<Device> device, std::size_t capacity,
+  // `onFailure` runs on the worker's thread when the device first fails. The worker serves
+  // one session at a time: a session waits there until the one before it has finished.
+  Transmitter(Worker& worker, std::unique_ptr<Device> device, std::size_t capacity,
               std::function<void()> onFailure = {});
   ~Transmitter();  // finishes and waits; every device call is bounded, so this is too
   Transmitter(const Transmitter&) = delete;
@@ -46,12 +47,13 @@ class Transmitter {
   const std::size_t capacity_;
   std::function<void()> onFailure_;
   mutable std::mutex mutex_;
-  std::condition_variable wake_;
+  std::condition_variable wake_;      // for the worker: bytes queued, or finishing
+  std::condition_variable released_;  // for join()
   std::string queued_;
   std::size_t inFlight_ = 0;
   bool finishing_ = false;
+  bool done_ = false;  // the device has been released
   std::optional<SerialError> failure_;
-  std::thread thread_;  // last: starts once everything above exists
 };
 
 }  // namespace serial

@@ -1,0 +1,37 @@
+#include "worker.h"
+
+namespace serial {
+
+Worker::Worker() : thread_([this] { run(); }) {}
+
+Worker::~Worker() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  wake_.notify_one();
+  thread_.join();
+}
+
+void Worker::post(std::function<void()> job) {
+  {
+    std::lock_guard lock(mutex_);
+    jobs_.push_back(std::move(job));
+  }
+  wake_.notify_one();
+}
+
+void Worker::run() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    wake_.wait(lock, [this] { return !jobs_.empty() || stopping_; });
+    if (jobs_.empty()) return;
+    auto job = std::move(jobs_.front());
+    jobs_.pop_front();
+    lock.unlock();
+    job();
+    lock.lock();
+  }
+}
+
+}  // namespace serial

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -10,17 +11,45 @@
 
 namespace serial {
 
+// When a device last moved bytes on. The serial control watches it from another thread to tell
+// a slow line from a device call that never returns.
+class Progress {
+ public:
+  using Clock = std::chrono::steady_clock;
+  Progress() { mark(); }
+  void mark() noexcept { at_.store(Clock::now().time_since_epoch().count()); }
+  Clock::time_point last() const noexcept {
+    return Clock::time_point(Clock::duration(at_.load()));
+  }
+
+ private:
+  std::atomic<Clock::rep> at_{0};
+};
+
 // One open serial device, held exclusively with the line settings applied.
-// Destroying it releases the device; call drain() first to keep queued output.
+// Destroying it releases the device; call drain() first to keep queued output. After a write
+// or drain that failed, destroying it discards what could not be sent, so that it cannot hang.
 class Device {
  public:
   virtual ~Device() = default;
+
+  // Where write() and drain() report progress; set before either is called.
+  void watch(Progress* progress) { progress_ = progress; }
 
   // Writes every byte, in order, or throws SerialError (WriteFailed, WriteTimedOut).
   virtual void write(std::string_view bytes) = 0;
 
   // Returns once the written bytes have left the device, or throws after a bounded wait.
   virtual void drain() = 0;
+
+ protected:
+  // Bytes were taken, or the device's output queue shrank.
+  void progressed() {
+    if (progress_) progress_->mark();
+  }
+
+ private:
+  Progress* progress_ = nullptr;
 };
 
 using DeviceOpener = std::function<std::unique_ptr<Device>(const Settings&)>;

@@ -11,3 +11,11 @@ std::chrono::microseconds lineTime(const Settings& settings, std::size_t bytes) 
 }
 
 }  // namespace serial
+
+std::chrono::milliseconds unseenQueueAllowance(const Settings& settings) {
+  return std::chrono::ceil<std::chrono::milliseconds>(lineTime(settings, 4096));
+}
+
+std::chrono::milliseconds stallLimit(const Settings& settings) {
+  return settings.writeTimeout + unseenQueueAllowance(settings) + std::chrono::seconds(2);
+}

@@ -28,6 +28,16 @@ struct Settings {
   std::chrono::milliseconds writeTimeout{3000};
 };
 
+// How much longer than writeTimeout a line may go without visible progress where the output
+// queue cannot be seen (a pseudo-terminal, or Wine's view of one): such a device frees room
+// only once its reader has emptied most of its 4 KB buffer, in bursts seconds apart.
+std::chrono::milliseconds unseenQueueAllowance(const Settings& settings);
+
+// How long the window's thread lets a device call go without progress before it gives up on
+// it: longer than any device's own timeout, so that this fires only for a call that never
+// returns.
+std::chrono::milliseconds stallLimit(const Settings& settings);
+
 // "COM1": how a person names the port, on every platform.
 std::string portName(const Settings& settings);
 

@@ -18,9 +18,7 @@ class Progress {
   using Clock = std::chrono::steady_clock;
   Progress() { mark(); }
   void mark() noexcept { at_.store(Clock::now().time_since_epoch().count()); }
-  Clock::time_point last() const noexcept {
-    return Clock::time_point(Clock::duration(at_.load()));
-  }
+  Clock::time_point last() const noexcept { return Clock::time_point(Clock::duration(at_.load())); }
 
  private:
   std::atomic<Clock::rep> at_{0};

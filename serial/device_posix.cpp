@@ -4,13 +4,18 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <thread>
+#include <utility>
 
+#include "modem_lines_posix.h"
 #include "serial_error.h"
 #include "unique_fd_posix.h"
 
@@ -22,6 +27,42 @@ using Clock = std::chrono::steady_clock;
 std::string reason(int err) {
   return std::string(std::strerror(err)) + " (errno " + std::to_string(err) + ")";
 }
+
+std::string silence(std::chrono::milliseconds limit, int queued) {
+  std::string text = "nothing sent for " + std::to_string(limit.count()) + " ms";
+  if (queued > 0) text += " (" + std::to_string(queued) + " bytes still queued)";
+  return text;
+}
+
+// A Unix 98 pseudo-terminal's slave, or an old BSD one: no line, no modem lines, and an output
+// queue the kernel does not show.
+bool isPseudoTerminal(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+  const unsigned m = major(st.st_rdev);
+  return (m >= 136 && m <= 143) || m == 3;
+}
+
+// Exclusive mode on a tty, cleared again before the descriptor is closed: Linux keeps it for
+// as long as the tty lives, and every later opener but root would then find the port busy.
+class ExclusiveMode {
+ public:
+  ExclusiveMode() = default;
+  explicit ExclusiveMode(int fd) : fd_(fd) {}
+  ExclusiveMode(ExclusiveMode&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  ExclusiveMode& operator=(ExclusiveMode&& other) noexcept {
+    std::swap(fd_, other.fd_);
+    return *this;
+  }
+  ExclusiveMode(const ExclusiveMode&) = delete;
+  ExclusiveMode& operator=(const ExclusiveMode&) = delete;
+  ~ExclusiveMode() {
+    if (fd_ >= 0) (void)::ioctl(fd_, TIOCNXCL);
+  }
+
+ private:
+  int fd_ = -1;
+};
 
 speed_t speedFor(unsigned baud) {
   switch (baud) {
@@ -84,82 +125,123 @@ class PosixDevice final : public Device {
       }
     }
     if (!::isatty(fd_.get())) fail(ErrorCode::NotSerialDevice, "open", ENOTTY);
+    pseudoTerminal_ = isPseudoTerminal(fd_.get());
+    // Where the kernel does not show the output queue, room comes back only in bursts.
+    limit_ = settings_.writeTimeout +
+             (pseudoTerminal_ ? unseenQueueAllowance(settings_) : std::chrono::milliseconds(0));
     // TIOCEXCL keeps other users out, but root ignores it; the advisory lock is what
     // other well-behaved programs (and a second copy of this one) check.
     if (::flock(fd_.get(), LOCK_EX | LOCK_NB) != 0) {
       const int err = errno;
       fail(err == EWOULDBLOCK ? ErrorCode::InUse : ErrorCode::OpenFailed, "lock", err);
     }
+    // Root gets in past another program's exclusive mode: that port is still in use, and its
+    // settings are not ours to change.
+    int exclusive = 0;
+    if (::ioctl(fd_.get(), TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {
+      fail(ErrorCode::InUse, "open", "another program holds the port in exclusive mode");
+    }
     if (::ioctl(fd_.get(), TIOCEXCL) != 0) fail(ErrorCode::OpenFailed, "TIOCEXCL", errno);
+    exclusive_ = ExclusiveMode(fd_.get());
     applyLineSettings();
     setModemLines();
   }
 
+  ~PosixDevice() override {
+    // Undrained output would hold close() for the driver's closing time (30 s by default).
+    // A pseudo-terminal's close never waits, and its reader may still take what is there.
+    if (!drained_ && !pseudoTerminal_) (void)::tcflush(fd_.get(), TCOFLUSH);
+  }
+  PosixDevice(const PosixDevice&) = delete;
+  PosixDevice& operator=(const PosixDevice&) = delete;
+  PosixDevice(PosixDevice&&) = delete;
+  PosixDevice& operator=(PosixDevice&&) = delete;
+
   void write(std::string_view bytes) override {
-    auto deadline = Clock::now() + settings_.writeTimeout;
+    drained_ = false;
+    // Fails only when the line stands still: nothing taken and the output queue not shrinking.
+    auto lastProgress = Clock::now();
+    int queued = outputQueued();
     while (!bytes.empty()) {
       const ssize_t n = ::write(fd_.get(), bytes.data(), bytes.size());
       if (n > 0) {
         bytes.remove_prefix(static_cast<std::size_t>(n));
-        deadline = Clock::now() + settings_.writeTimeout;
+        progressed();
+        lastProgress = Clock::now();
         continue;
       }
       const int err = n < 0 ? errno : EAGAIN;
       if (err == EINTR) continue;
       if (err != EAGAIN) fail(ErrorCode::WriteFailed, "write", err);
-      waitWritable(deadline);
+      if (Clock::now() - lastProgress >= limit_) {
+        fail(ErrorCode::WriteTimedOut, "write", silence(limit_, queued));
+      }
+      if (!waitWritable(std::chrono::milliseconds(50))) {
+        const int now = outputQueued();
+        if (now < queued) {
+          progressed();
+          lastProgress = Clock::now();
+        }
+        queued = now;
+      }
     }
   }
 
   void drain() override {
-    // Wait for the kernel's queue to empty at line speed, bounded; tcdrain alone could
-    // wait for ever on a line that stopped moving.
-    int queued = 0;
-    auto deadline = Clock::now() + settings_.writeTimeout;
-    while (::ioctl(fd_.get(), TIOCOUTQ, &queued) == 0 && queued > 0) {
-      if (Clock::now() >= deadline) fail(ErrorCode::WriteTimedOut, "drain", ETIMEDOUT);
-      const auto step = lineTime(settings_, static_cast<std::size_t>(queued));
-      std::this_thread::sleep_for(std::min<std::chrono::microseconds>(
-          std::max<std::chrono::microseconds>(step, std::chrono::microseconds(500)),
-          std::chrono::milliseconds(20)));
-      int now = 0;
-      if (::ioctl(fd_.get(), TIOCOUTQ, &now) == 0 && now < queued) {
-        deadline = Clock::now() + settings_.writeTimeout;
+    // At line speed, watching the kernel's queue: tcdrain could wait for ever on a wedged
+    // adapter. Once the queue is empty only the UART's FIFO is left, which close() waits for
+    // and drivers bound by its size.
+    auto lastProgress = Clock::now();
+    for (int queued = outputQueued(); queued > 0;) {
+      if (Clock::now() - lastProgress >= limit_) {
+        fail(ErrorCode::WriteTimedOut, "drain", silence(limit_, queued));
       }
+      std::this_thread::sleep_for(std::clamp<std::chrono::microseconds>(
+          lineTime(settings_, static_cast<std::size_t>(queued)), std::chrono::microseconds(500),
+          std::chrono::milliseconds(20)));
+      const int now = outputQueued();
+      if (now < queued) {
+        progressed();
+        lastProgress = Clock::now();
+      }
+      queued = now;
     }
-    // The UART's own FIFO: a few bytes at most.
-    while (::tcdrain(fd_.get()) != 0) {
-      if (errno != EINTR) fail(ErrorCode::WriteFailed, "drain", errno);
-    }
+    drained_ = true;
   }
 
  private:
   [[noreturn]] void fail(ErrorCode code, const char* operation, int err) const {
+    fail(code, operation, reason(err));
+  }
+
+  [[noreturn]] void fail(ErrorCode code, const char* operation, const std::string& why) const {
     std::string advice = adviceFor(code);
     if (code == ErrorCode::PermissionDenied) {
       advice =
           "Permission denied: add the user to the dialout group (then log in again), "
           "or run as a user allowed to use the port.";
     }
-    throw SerialError(code, describe(portName(settings_), path_, operation, reason(err), advice));
+    throw SerialError(code, describe(portName(settings_), path_, operation, why, advice));
   }
 
-  void waitWritable(Clock::time_point deadline) {
-    for (;;) {
-      const auto left =
-          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-      if (left <= 0) fail(ErrorCode::WriteTimedOut, "write", ETIMEDOUT);
-      pollfd p{fd_.get(), POLLOUT, 0};
-      const int r = ::poll(&p, 1, static_cast<int>(left));
-      if (r < 0 && errno == EINTR) continue;
-      if (r < 0) fail(ErrorCode::WriteFailed, "poll", errno);
-      if (r == 0) continue;
-      // Hung up with nothing writable: the device went away.
-      if ((p.revents & (POLLERR | POLLHUP | POLLNVAL)) && !(p.revents & POLLOUT)) {
-        fail(ErrorCode::WriteFailed, "write", EIO);
-      }
-      return;
+  // Bytes the kernel still holds for the line; 0 where it cannot say.
+  int outputQueued() const {
+    int queued = 0;
+    return ::ioctl(fd_.get(), TIOCOUTQ, &queued) == 0 ? queued : 0;
+  }
+
+  // Waits up to `slice` for room; false when none came.
+  bool waitWritable(std::chrono::milliseconds slice) {
+    pollfd p{fd_.get(), POLLOUT, 0};
+    const int r = ::poll(&p, 1, static_cast<int>(slice.count()));
+    if (r < 0 && errno == EINTR) return true;
+    if (r < 0) fail(ErrorCode::WriteFailed, "poll", errno);
+    if (r == 0) return false;
+    // Hung up with nothing writable: the device went away.
+    if ((p.revents & (POLLERR | POLLHUP | POLLNVAL)) && !(p.revents & POLLOUT)) {
+      fail(ErrorCode::WriteFailed, "write", EIO);
     }
+    return true;
   }
 
   void applyLineSettings() {
@@ -197,19 +279,21 @@ class PosixDevice final : public Device {
   }
 
   void setModemLines() {
-    // A pseudo-terminal has no modem lines and refuses these; a real port must take them.
-    const auto set = [&](unsigned long request, int bits) {
-      if (::ioctl(fd_.get(), request, &bits) != 0 && errno != ENOTTY && errno != EINVAL) {
-        fail(ErrorCode::SettingsRejected, "set DTR/RTS", errno);
-      }
-    };
-    set(settings_.dtrEnable ? TIOCMBIS : TIOCMBIC, TIOCM_DTR);
-    set(settings_.rtsEnable ? TIOCMBIS : TIOCMBIC, TIOCM_RTS);
+    const int fd = fd_.get();
+    const int err =
+        serial::setModemLines(settings_, pseudoTerminal_, [fd](unsigned long request, int bits) {
+          return ::ioctl(fd, request, &bits) == 0 ? 0 : errno;
+        });
+    if (err != 0) fail(ErrorCode::SettingsRejected, "set DTR/RTS", err);
   }
 
   std::string path_;
   Settings settings_;
   UniqueFd fd_;
+  ExclusiveMode exclusive_;  // after fd_: cleared before the descriptor closes
+  bool pseudoTerminal_ = false;
+  bool drained_ = true;  // nothing written since the last drain
+  std::chrono::milliseconds limit_{0};
 };
 
 }  // namespace

@@ -7,13 +7,43 @@
 namespace serial {
 
 MSComm::MSComm(Settings settings, DeviceOpener opener)
-    : settings_(settings), opener_(std::move(opener)) {}
+    : settings_(settings),
+      opener_(std::move(opener)),
+      watchdog_(std::make_unique<Watchdog>(stallLimit(settings_))),
+      worker_(std::make_unique<Worker>()) {}
 
-MSComm::~MSComm() = default;  // each Transmitter finishes and joins in turn
+MSComm::~MSComm() { (void)finish(); }
 
 void MSComm::fail(ErrorCode code, const std::string& operation, const std::string& reason) const {
   throw SerialError(code, describe(portName(settings_), devicePath(settings_.port), operation,
                                    reason, adviceFor(code)));
+}
+
+SerialError MSComm::stallError(const std::string& operation) const {
+  char seconds[32];
+  (void)std::snprintf(seconds, sizeof seconds, "%.1f",
+                      static_cast<double>(stallLimit(settings_).count()) / 1000.0);
+  return SerialError(ErrorCode::WriteTimedOut,
+                     describe(portName(settings_), devicePath(settings_.port), operation,
+                              std::string("the device did not answer for ") + seconds + " s",
+                              adviceFor(ErrorCode::WriteTimedOut)));
+}
+
+std::optional<SerialError> MSComm::settle(std::unique_ptr<Transmitter>& session) {
+  session->join();
+  auto failure = session->failure();
+  if (session->stalled()) {
+    // Its thread may never come back, and would then still use them: the session, its worker
+    // and its watchdog are left to it, and later sessions get new ones.
+    (void)session.release();
+    (void)worker_.release();
+    (void)watchdog_.release();
+    worker_ = std::make_unique<Worker>();
+    watchdog_ = std::make_unique<Watchdog>(stallLimit(settings_));
+  } else {
+    session.reset();
+  }
+  return failure;
 }
 
 void MSComm::setPortOpen(bool open) {
@@ -27,31 +57,24 @@ void MSComm::setPortOpen(bool open) {
   if (open_) fail(ErrorCode::PortAlreadyOpen, "open", "");
   if (closing_) {
     // The previous receipt is still on its way: the port is ours again once it has gone.
-    closing_->join();
-    const auto failure = closing_->failure();
-    closing_.reset();
-    if (failure) throw *failure;  // the last receipt did not reach the line whole: say so
+    // The last receipt did not reach the line whole: say so.
+    if (const auto failure = settle(closing_)) throw *failure;
   }
-  open_ = std::make_unique<Transmitter>(worker_, opener_(settings_), settings_.outBufferSize,
-                                        listener_);
+  open_ = std::make_unique<Transmitter>(
+      *worker_, *watchdog_, opener_(settings_), settings_.outBufferSize, listener_,
+      [this](const std::string& operation) { return stallError(operation); });
 }
 
 std::optional<SerialError> MSComm::takeFailure() {
   if (open_) return open_->failure();  // every later Output raises it too
   if (!closing_ || !closing_->failure()) return std::nullopt;
-  closing_->join();  // the device is released once it has failed
-  auto failure = closing_->failure();
-  closing_.reset();
-  return failure;
+  return settle(closing_);  // the device is released once it has failed
 }
 
 std::optional<SerialError> MSComm::finish() {
   setPortOpen(false);
   if (!closing_) return std::nullopt;
-  closing_->join();
-  auto failure = closing_->failure();
-  closing_.reset();
-  return failure;
+  return settle(closing_);
 }
 
 void MSComm::setOutput(std::u16string_view text) {
@@ -60,10 +83,13 @@ void MSComm::setOutput(std::u16string_view text) {
   std::size_t bad = 0;
   const auto bytes = toBig5(text, &bad);
   if (!bytes) {
-    char code[16];
-    (void)std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(text[bad]));
-    fail(ErrorCode::NotBig5, "Output",
-         "character " + std::to_string(bad + 1) + " (" + code + ") has no Big5 form");
+    std::string which = "a character";
+    if (bad < text.size()) {  // the converter may not say which one
+      char code[16];
+      (void)std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(text[bad]));
+      which = "character " + std::to_string(bad + 1) + " (" + code + ")";
+    }
+    fail(ErrorCode::NotBig5, "Output", which + " has no Big5 form");
   }
   if (!open_->queue(*bytes)) {
     fail(ErrorCode::QueueFull, "Output",

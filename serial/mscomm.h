@@ -9,6 +9,7 @@
 #include "serial_control.h"
 #include "settings.h"
 #include "transmitter.h"
+#include "watchdog.h"
 #include "worker.h"
 
 namespace serial {
@@ -19,7 +20,7 @@ namespace serial {
 class MSComm final : public SerialControl {
  public:
   explicit MSComm(Settings settings = {}, DeviceOpener opener = openDevice);
-  ~MSComm() override;  // an open or closing port drains (bounded), then is released
+  ~MSComm() override;  // as finish(): an open or closing port drains (bounded), then is released
 
   MSComm(const MSComm&) = delete;
   MSComm& operator=(const MSComm&) = delete;
@@ -36,18 +37,24 @@ class MSComm final : public SerialControl {
   void setFailureListener(std::function<void()> listener) { listener_ = std::move(listener); }
   std::optional<SerialError> takeFailure();
 
-  // For the program's end: closes the port if open and waits (bounded) until the queued bytes
-  // have gone; returns the error of any that could not be sent and was not yet taken.
+  // For the program's end: closes the port if open and waits until the queued bytes have gone
+  // or the line has stood still for the stall limit; returns the error of any that could not be
+  // sent and was not yet taken.
   std::optional<SerialError> finish();
 
  private:
   [[noreturn]] void fail(ErrorCode code, const std::string& operation,
                          const std::string& reason) const;
+  SerialError stallError(const std::string& operation) const;
+  // Waits for a closed session to let go of the device and returns its failure. A session
+  // stuck in a device call is left to its thread, which is given up with it.
+  std::optional<SerialError> settle(std::unique_ptr<Transmitter>& session);
 
   Settings settings_;
   DeviceOpener opener_;
   std::function<void()> listener_;        // outlives the transmitters that call it
-  Worker worker_;                         // outlives the sessions it serves
+  std::unique_ptr<Watchdog> watchdog_;    // outlives the sessions it watches
+  std::unique_ptr<Worker> worker_;        // outlives the sessions it serves
   std::unique_ptr<Transmitter> open_;     // the session PortOpen = True started
   std::unique_ptr<Transmitter> closing_;  // a closed session still draining
 };

@@ -15,7 +15,7 @@ std::chrono::milliseconds unseenQueueAllowance(const Settings& settings) {
 }
 
 std::chrono::milliseconds stallLimit(const Settings& settings) {
-  return settings.writeTimeout + unseenQueueAllowance(settings) + std::chrono::seconds(2);
+  return 2 * settings.writeTimeout + unseenQueueAllowance(settings);
 }
 
 }  // namespace serial

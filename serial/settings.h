@@ -33,9 +33,9 @@ struct Settings {
 // only once its reader has emptied most of its 4 KB buffer, in bursts seconds apart.
 std::chrono::milliseconds unseenQueueAllowance(const Settings& settings);
 
-// How long the window's thread lets a device call go without progress before it gives up on
-// it: longer than any device's own timeout, so that this fires only for a call that never
-// returns.
+// How long a device call may go without progress before the serial control gives up on it:
+// a writeTimeout longer than any device's own limit, so that this fires only for a call that
+// never returns (about 10 s).
 std::chrono::milliseconds stallLimit(const Settings& settings);
 
 // "COM1": how a person names the port, on every platform.

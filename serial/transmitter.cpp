@@ -2,9 +2,15 @@
 
 namespace serial {
 
-Transmitter::Transmitter(Worker& worker, std::unique_ptr<Device> device, std::size_t capacity,
-                         std::function<void()> onFailure)
-    : device_(std::move(device)), capacity_(capacity), onFailure_(std::move(onFailure)) {
+Transmitter::Transmitter(Worker& worker, Watchdog& watchdog, std::unique_ptr<Device> device,
+                         std::size_t capacity, std::function<void()> onFailure,
+                         StallError stallError)
+    : watchdog_(watchdog),
+      device_(std::move(device)),
+      capacity_(capacity),
+      onFailure_(std::move(onFailure)),
+      stallError_(std::move(stallError)) {
+  device_->watch(&progress_);
   worker.post([this] { run(); });
 }
 
@@ -28,6 +34,11 @@ std::optional<SerialError> Transmitter::failure() const {
   return failure_;
 }
 
+bool Transmitter::stalled() const {
+  std::lock_guard lock(mutex_);
+  return stalled_;
+}
+
 void Transmitter::finish() {
   {
     std::lock_guard lock(mutex_);
@@ -38,7 +49,23 @@ void Transmitter::finish() {
 
 void Transmitter::join() {
   std::unique_lock lock(mutex_);
-  released_.wait(lock, [this] { return done_; });
+  released_.wait(lock, [this] { return done_ || stalled_; });
+}
+
+bool Transmitter::call(const char* operation, const std::function<void()>& body) {
+  progress_.mark();
+  watchdog_.arm(progress_, [this, operation] { stall(operation); });
+  std::optional<SerialError> error;
+  try {
+    body();
+  } catch (const SerialError& e) {
+    error = e;
+  }
+  watchdog_.disarm();
+  if (!error) return true;
+  std::unique_lock lock(mutex_);
+  setFailure(std::move(*error), lock);
+  return false;
 }
 
 void Transmitter::run() {
@@ -51,32 +78,19 @@ void Transmitter::run() {
       chunk.swap(queued_);
       inFlight_ = chunk.size();
       lock.unlock();
-      std::optional<SerialError> error;
-      try {
-        device_->write(chunk);
-      } catch (const SerialError& e) {
-        error = e;
-      }
+      call("write", [&] { device_->write(chunk); });
       lock.lock();
       inFlight_ = 0;
-      if (error) setFailure(std::move(*error), lock);
       continue;
     }
     queued_.clear();  // after a failure nothing more reaches the device
     if (!finishing_) continue;
     const bool drain = !failure_;
     lock.unlock();
-    std::optional<SerialError> error;
-    if (drain) {
-      try {
-        device_->drain();
-      } catch (const SerialError& e) {
-        error = e;
-      }
-    }
-    device_.reset();
+    if (drain) call("drain", [this] { device_->drain(); });
+    // Undrained, the device discards what it still holds, so that closing cannot hang.
+    call("close", [this] { device_.reset(); });
     lock.lock();
-    if (error) setFailure(std::move(*error), lock);
     done_ = true;
     released_.notify_all();
     return;
@@ -84,12 +98,21 @@ void Transmitter::run() {
 }
 
 void Transmitter::setFailure(SerialError error, std::unique_lock<std::mutex>& lock) {
+  if (failure_) return;  // the first failure is the one to report
   failure_ = std::move(error);
   if (onFailure_) {
     lock.unlock();
     onFailure_();
     lock.lock();
   }
+}
+
+void Transmitter::stall(const std::string& operation) {
+  std::unique_lock lock(mutex_);
+  if (done_) return;
+  stalled_ = true;
+  released_.notify_all();
+  setFailure(stallError_(operation), lock);
 }
 
 }  // namespace serial

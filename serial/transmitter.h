@@ -10,6 +10,7 @@
 
 #include "device.h"
 #include "serial_error.h"
+#include "watchdog.h"
 #include "worker.h"
 
 namespace serial {
@@ -19,11 +20,16 @@ namespace serial {
 // finish() hands the device over: the worker writes what is queued, drains, then releases it.
 class Transmitter {
  public:
-  // `onFailure` runs on the worker's thread when the device first fails. The worker serves
-  // one session at a time: a session waits there until the one before it has finished.
-  Transmitter(Worker& worker, std::unique_ptr<Device> device, std::size_t capacity,
-              std::function<void()> onFailure = {});
-  ~Transmitter();  // finishes and waits; every device call is bounded, so this is too
+  // Makes the error for a device call that never came back, from the call's name.
+  using StallError = std::function<SerialError(const std::string& operation)>;
+
+  // `onFailure` runs on the worker's or the watchdog's thread when the device first fails.
+  // The worker serves one session at a time: a session waits there until the one before it
+  // has finished.
+  Transmitter(Worker& worker, Watchdog& watchdog, std::unique_ptr<Device> device,
+              std::size_t capacity, std::function<void()> onFailure, StallError stallError);
+  // Finishes and waits. Never destroy a stalled transmitter: its worker may still be in it.
+  ~Transmitter();
   Transmitter(const Transmitter&) = delete;
   Transmitter& operator=(const Transmitter&) = delete;
 
@@ -36,23 +42,34 @@ class Transmitter {
   // No more bytes will come: drain and release the device in the background.
   void finish();
 
-  // Waits until the device has been released.
+  // Waits until the device has been released, or a device call has stalled.
   void join();
+
+  // A device call went without progress for the watchdog's limit and has not come back: the
+  // worker is stuck in it, perhaps for ever.
+  bool stalled() const;
 
  private:
   void run();
+  // One device call, watched for a stall; false when it raised (the failure is then set).
+  bool call(const char* operation, const std::function<void()>& body);
   void setFailure(SerialError error, std::unique_lock<std::mutex>& lock);
+  void stall(const std::string& operation);
 
+  Watchdog& watchdog_;
   std::unique_ptr<Device> device_;
   const std::size_t capacity_;
   std::function<void()> onFailure_;
+  StallError stallError_;
+  Progress progress_;
   mutable std::mutex mutex_;
   std::condition_variable wake_;      // for the worker: bytes queued, or finishing
   std::condition_variable released_;  // for join()
   std::string queued_;
   std::size_t inFlight_ = 0;
   bool finishing_ = false;
-  bool done_ = false;  // the device has been released
+  bool done_ = false;     // the device has been released
+  bool stalled_ = false;  // a device call never came back
   std::optional<SerialError> failure_;
 };
 

@@ -7,12 +7,16 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <thread>
+#include <vector>
 
 #include "device_posix.h"
 #include "golden_job.h"
+#include "modem_lines_posix.h"
 #include "mscomm.h"
 #include "print_run.h"
 #include "private_dev.h"
@@ -178,7 +182,123 @@ TEST_F(PosixDevice, ALineThatVanishesOrStallsEndsInAnError) {
       EXPECT_NE(e.description().find("COM1 (" + line.slavePath() + "): write"), std::string::npos)
           << e.what();
     }
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    EXPECT_LT(std::chrono::steady_clock::now() - start,
+              settings.writeTimeout + serial::unseenQueueAllowance(settings) + 1s);
+  }
+}
+
+bool exclusive(int fd) {
+  int on = 0;
+  EXPECT_EQ(ioctl(fd, TIOCGEXCL, &on), 0);
+  return on != 0;
+}
+
+// Linux keeps exclusive mode for as long as the tty lives: left set, it locks out every later
+// opener but root, this program's next click included.
+TEST_F(PosixDevice, ExclusiveModeIsClearedWhateverTheWayTheDeviceGoes) {
+  const struct {
+    const char* name;
+    std::function<void(serial::Device&, PtyPair&)> use;
+  } cases[] = {
+      {"drained", [](serial::Device& d, PtyPair&) { d.write("abc"), d.drain(); }},
+      {"never written", [](serial::Device&, PtyPair&) {}},
+      {"written, not drained", [](serial::Device& d, PtyPair&) { d.write("abc"); }},
+      {"write timed out",
+       [](serial::Device& d, PtyPair&) {
+         EXPECT_THROW(for (int i = 0; i < 100; ++i) d.write(std::string(4096, 'x')), SerialError);
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    PtyPair line;
+    serial::Settings settings;
+    settings.writeTimeout = 100ms;
+    settings.baud = 115200;
+    {
+      auto device = serial::openPosixDevice(line.slavePath(), settings);
+      EXPECT_TRUE(exclusive(line.slave())) << "while held";
+      c.use(*device, line);
+    }
+    EXPECT_FALSE(exclusive(line.slave())) << "after release";
+  }
+  // Refused after exclusive mode was set: the line settings do not take.
+  serial::Settings unusable;
+  unusable.baud = 12345;
+  EXPECT_THROW(serial::openPosixDevice(pty.slavePath(), unusable), SerialError);
+  EXPECT_FALSE(exclusive(pty.slave())) << "after a refused open";
+}
+
+// Root gets past exclusive mode; a port another program holds that way is still not ours.
+TEST_F(PosixDevice, APortHeldInExclusiveModeIsInUseAndKeepsItsSettings) {
+  termios before{};
+  ASSERT_EQ(tcgetattr(pty.slave(), &before), 0);
+  ASSERT_EQ(ioctl(pty.slave(), TIOCEXCL), 0);
+  const SerialError e = errorOpening(pty.slavePath());
+  EXPECT_EQ(e.code(), ErrorCode::InUse) << e.what();
+  termios after{};
+  ASSERT_EQ(tcgetattr(pty.slave(), &after), 0);
+  EXPECT_EQ(after.c_cflag, before.c_cflag);
+  EXPECT_EQ(after.c_oflag, before.c_oflag);
+  EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&before));
+  EXPECT_TRUE(exclusive(pty.slave())) << "the holder's exclusive mode was cleared";
+  ASSERT_EQ(ioctl(pty.slave(), TIOCNXCL), 0);
+  EXPECT_EQ(pty.read(1, 50ms), "");
+}
+
+// A pty frees room only when its reader has emptied most of its buffer: a reader that takes a
+// byte a millisecond leaves gaps of seconds between accepted writes, though it never stops.
+TEST_F(PosixDevice, ASlowReaderIsNotTakenForAPrinterThatStopped) {
+  serial::Settings settings;
+  settings.writeTimeout = 1s;
+  auto device = serial::openPosixDevice(pty.slavePath(), settings);
+  std::atomic<bool> done{false};
+  std::size_t taken = 0;
+  std::thread reader([&] {
+    while (!done) {
+      taken += pty.read(1, 5ms).size();
+      std::this_thread::sleep_for(1ms);
+    }
+  });
+  // Past what the pty holds, so that room must come back twice.
+  const std::string bytes(24 * 1024, 'x');
+  std::optional<SerialError> failure;
+  try {
+    device->write(bytes);
+  } catch (const SerialError& e) {
+    failure = e;
+  }
+  done = true;
+  reader.join();
+  EXPECT_FALSE(failure.has_value()) << failure->what() << " after " << taken << " bytes read";
+}
+
+TEST(ModemLines, RaisedAndDroppedAsSetAndOnlyAPtyMayRefuse) {
+  const struct {
+    const char* name;
+    bool pty;
+    int refuse;  // errno every ioctl fails with, or 0
+    int expected;
+  } cases[] = {
+      {"real port takes them", false, 0, 0},
+      {"real port refuses", false, EINVAL, EINVAL},
+      {"real port without modem lines", false, ENOTTY, ENOTTY},
+      {"pty refuses", true, ENOTTY, 0},
+      {"pty refuses otherwise", true, EINVAL, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::pair<unsigned long, int>> calls;
+    const int err = serial::setModemLines({}, c.pty, [&](unsigned long request, int bits) {
+      calls.emplace_back(request, bits);
+      return c.refuse;
+    });
+    EXPECT_EQ(err, c.expected);
+    ASSERT_GE(calls.size(), 1u);
+    EXPECT_EQ(calls[0], std::make_pair(static_cast<unsigned long>(TIOCMBIS), TIOCM_DTR));
+    if (c.expected == 0) {
+      ASSERT_EQ(calls.size(), 2u);
+      EXPECT_EQ(calls[1], std::make_pair(static_cast<unsigned long>(TIOCMBIC), TIOCM_RTS));
+    }
   }
 }
 

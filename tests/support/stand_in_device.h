@@ -29,6 +29,19 @@ struct Line {
   std::optional<std::size_t> failAfter;  // vanishes after this many bytes
   bool stall = false;                    // stops taking bytes
   std::optional<serial::ErrorCode> openError;
+  // A call that does not return until the test lets go: "write", "drain" or "release".
+  std::string hangIn;
+  bool letGo = false;
+
+  void hangHere(std::unique_lock<std::mutex>& lock, const char* call) {
+    if (hangIn != call) return;
+    changed.wait(lock, [this] { return letGo; });
+  }
+  void release() {
+    std::lock_guard lock(mutex);
+    letGo = true;
+    changed.notify_all();
+  }
 
   std::string received() {
     std::lock_guard lock(mutex);
@@ -45,7 +58,8 @@ class StandInDevice : public serial::Device {
   StandInDevice(std::shared_ptr<Line> line, serial::Settings settings)
       : line_(std::move(line)), settings_(std::move(settings)) {}
   ~StandInDevice() override {
-    std::lock_guard lock(line_->mutex);
+    std::unique_lock lock(line_->mutex);
+    line_->hangHere(lock, "release");
     ++line_->releases;
     line_->changed.notify_all();
   }
@@ -54,6 +68,10 @@ class StandInDevice : public serial::Device {
     // Paced on a schedule: within one write the bytes leave back to back; a gap appears only
     // when the next write comes late. Times are the schedule's, free of sleep overshoot.
     next_ = std::max(next_, std::chrono::steady_clock::now());
+    {
+      std::unique_lock lock(line_->mutex);
+      line_->hangHere(lock, "write");
+    }
     for (char c : bytes) {
       if (line_->perByte.count() > 0) {
         next_ += line_->perByte;
@@ -74,9 +92,13 @@ class StandInDevice : public serial::Device {
       line_->byteTimes.push_back(line_->perByte.count() > 0 ? next_
                                                             : std::chrono::steady_clock::now());
       line_->changed.notify_all();
+      progressed();
     }
   }
-  void drain() override {}
+  void drain() override {
+    std::unique_lock lock(line_->mutex);
+    line_->hangHere(lock, "drain");
+  }
 
  private:
   std::shared_ptr<Line> line_;

@@ -205,3 +205,118 @@ TEST(MSComm, FinishWaitsForTheLastReceiptAndReportsWhatFailed) {
 }
 
 }  // namespace
+
+namespace {
+
+// Short limits: a device call that makes no progress for about half a second is given up.
+serial::Settings quickToGiveUp() {
+  serial::Settings settings;
+  settings.writeTimeout = 50ms;
+  settings.baud = 115200;
+  return settings;
+}
+
+// A wedged USB adapter can block a call for ever: the window must hear of it, and neither the
+// next click nor the program's end may wait for it.
+TEST(MSComm, ADeviceCallThatNeverReturnsIsReportedAndNothingWaitsForIt) {
+  const struct {
+    const char* hangIn;
+    const char* operation;  // as the error names it
+    bool byFinish;          // the program ends before the failure was reported
+    std::size_t sent;       // of the stuck job
+  } cases[] = {
+      {"write", "write", false, 0},     {"drain", "drain", false, 267},
+      {"release", "close", false, 267}, {"write", "write", true, 0},
+      {"release", "close", true, 267},
+  };
+  const auto limit = serial::stallLimit(quickToGiveUp());
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.hangIn) + (c.byFinish ? ", then the program ends" : ""));
+    auto line = std::make_shared<Line>();
+    line->hangIn = c.hangIn;
+    auto comm = std::make_unique<MSComm>(quickToGiveUp(), standInOpener(line));
+    std::mutex mutex;
+    std::condition_variable told;
+    int calls = 0;
+    comm->setFailureListener([&] {
+      std::lock_guard lock(mutex);
+      ++calls;
+      told.notify_all();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    receipt::runPrintTest(*comm);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, limit / 2) << "the click waited";
+
+    std::optional<SerialError> failure;
+    if (c.byFinish) {
+      failure = comm->finish();
+    } else {
+      std::unique_lock lock(mutex);
+      ASSERT_TRUE(told.wait_for(lock, limit + 2s, [&] { return calls > 0; }));
+      lock.unlock();
+      failure = comm->takeFailure();
+    }
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, limit);
+    EXPECT_LT(took, limit + 1s);
+    ASSERT_TRUE(failure.has_value());
+    EXPECT_EQ(failure->code(), ErrorCode::WriteTimedOut);
+    EXPECT_NE(failure->description().find(std::string(c.operation) + ": the device did not answer"),
+              std::string::npos)
+        << failure->description();
+    EXPECT_EQ(line->received().size(), c.sent);
+
+    // The control carries on with a device that works, and its end waits for nothing stuck.
+    {
+      std::lock_guard lock(line->mutex);
+      line->hangIn.clear();
+    }
+    receipt::runPrintTest(*comm);
+    EXPECT_FALSE(comm->finish().has_value());
+    EXPECT_EQ(line->received().size(), c.sent + 267);
+    const auto ending = std::chrono::steady_clock::now();
+    comm.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - ending, 100ms);
+    EXPECT_EQ(calls, 1) << "the window is told once";
+    line->release();  // the stuck call comes back; what it does then reaches no one
+  }
+}
+
+TEST(MSComm, ASlowLineThatKeepsMovingIsNeverTakenForAStall) {
+  auto line = std::make_shared<Line>();
+  const auto settings = quickToGiveUp();
+  // The whole job takes twice the stall limit, a byte at a time.
+  line->perByte =
+      std::chrono::duration_cast<std::chrono::microseconds>(2 * serial::stallLimit(settings) / 267);
+  MSComm comm(settings, standInOpener(line));
+  receipt::runPrintTest(comm);
+  EXPECT_FALSE(comm.finish().has_value());
+  EXPECT_EQ(toHex(line->received()), toHex(goldenJob()));
+}
+
+TEST(MSComm, TextThatIsNotBig5IsRefusedWholeAndNamesWhatItCan) {
+  auto line = std::make_shared<Line>();
+  MSComm comm({}, standInOpener(line));
+  comm.setPortOpen(true);
+  const struct {
+    std::u16string text;
+    const char* says;
+  } cases[] = {
+      {u"總計ก", "character 3 (U+0E01) has no Big5 form"},
+      {std::u16string(u"ab") + char16_t(0xD800), "has no Big5 form"},  // a lone surrogate
+  };
+  for (const auto& c : cases) {
+    try {
+      comm.setOutput(c.text);
+      ADD_FAILURE() << "accepted";
+    } catch (const SerialError& e) {
+      EXPECT_EQ(e.code(), ErrorCode::NotBig5);
+      EXPECT_NE(e.description().find(c.says), std::string::npos) << e.description();
+    }
+  }
+  comm.setPortOpen(false);
+  EXPECT_FALSE(comm.finish().has_value());
+  EXPECT_EQ(line->received(), "");
+}
+
+}  // namespace

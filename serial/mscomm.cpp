@@ -12,7 +12,14 @@ MSComm::MSComm(Settings settings, DeviceOpener opener)
       watchdog_(std::make_unique<Watchdog>(stallLimit(settings_))),
       worker_(std::make_unique<Worker>()) {}
 
-MSComm::~MSComm() { (void)finish(); }
+MSComm::~MSComm() {
+  // The windows have called finish() and reported; only running out of memory for a new
+  // worker could raise here, with nobody left to tell.
+  try {
+    (void)finish();
+  } catch (...) {  // NOLINT(bugprone-empty-catch)
+  }
+}
 
 void MSComm::fail(ErrorCode code, const std::string& operation, const std::string& reason) const {
   throw SerialError(code, describe(portName(settings_), devicePath(settings_.port), operation,

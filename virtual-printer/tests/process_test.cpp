@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <regex>
 
 #include "golden_receipt.h"
@@ -135,6 +136,38 @@ TEST(PrinterProcess, SigtermClosesTheUnfinishedFormAndExitsCleanly) {
   EXPECT_THAT(summary[0], HasSubstr(R"("receipt":["ABC"],"journal":[])"));
   EXPECT_THAT(summary[0],
               HasSubstr(R"("offset":4,"form_offset":4,"what":"end of stream without form feed")"));
+}
+
+// A form the picture step used to refuse, then one more: both come out, and the printer lives.
+TEST(PrinterProcess, OverlongLinesAndNoiseCostNoForm) {
+  std::mt19937 random(7);  // NOLINT(cert-msc32-c,cert-msc51-cpp): the same noise each run
+  std::string noise(1 << 20, '\0');
+  for (char& c : noise) {
+    do {
+      c = static_cast<char>(random() & 0xFF);
+    } while (c == '\x0C');
+  }
+  for (const std::string& first : {std::string(1850, 'A') + "\n", noise}) {
+    TempDir dir;
+    const auto out = dir.path() / "out";
+    PrinterProcess printer({VPRINTER_BINARY, "--forms", "2", "--quiet", "--out", out.string()});
+    {
+      HostPort port(listeningPath(printer));
+      port.write(first + "\f");
+      port.write("B\n\f");
+    }
+    const std::string report = printer.readRest(std::chrono::seconds(30));
+    const int status = printer.wait();
+    ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_THAT(report, HasSubstr("done after 2 forms; pictures in"));
+    const std::vector<std::string> summary = fileLines(out / "forms.jsonl");
+    ASSERT_EQ(summary.size(), 2u);
+    EXPECT_THAT(summary[1], HasSubstr(R"("receipt":["B"])"));
+    for (const char* png : {"form-0001.png", "form-0002.png"}) {
+      EXPECT_TRUE(std::filesystem::is_regular_file(out / png)) << png;
+    }
+  }
 }
 
 }  // namespace

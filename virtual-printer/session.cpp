@@ -30,6 +30,8 @@ const char* signalName(int signal) {
       return "SIGINT";
     case SIGTERM:
       return "SIGTERM";
+    case SIGHUP:
+      return "SIGHUP";
     default:
       return "a signal";
   }

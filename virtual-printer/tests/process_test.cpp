@@ -114,7 +114,10 @@ TEST(PrinterProcess, PrintsTheGoldenJobSentOverThePseudoTerminal) {
   EXPECT_EQ(m[4], png);
 }
 
-TEST(PrinterProcess, SigtermClosesTheUnfinishedFormAndExitsCleanly) {
+class StopSignal : public ::testing::TestWithParam<int> {};
+
+TEST_P(StopSignal, ClosesTheUnfinishedFormAndExitsCleanly) {
+  const int signal = GetParam();
   TempDir dir;
   const auto out = dir.path() / "out";
   PrinterProcess printer({VPRINTER_BINARY, "--out", out.string(), "--chatter"});
@@ -124,12 +127,13 @@ TEST(PrinterProcess, SigtermClosesTheUnfinishedFormAndExitsCleanly) {
   EXPECT_THAT(printer.readLine(), HasSubstr("receipt (form 1)"));
   EXPECT_THAT(printer.readLine(), MatchesRegex("ABC +\\| "));
 
-  printer.signal(SIGTERM);
+  printer.signal(signal);
   const std::string rest = printer.readRest();
   const int status = printer.wait();
-  ASSERT_TRUE(WIFEXITED(status));
+  ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
   EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_THAT(rest, HasSubstr("stopped by SIGTERM after 1 form; pictures in " + out.string()));
+  EXPECT_THAT(rest, HasSubstr("stopped by " + std::string(sigabbrev_np(signal)).insert(0, "SIG") +
+                              " after 1 form; pictures in " + out.string()));
 
   const std::vector<std::string> summary = fileLines(out / "forms.jsonl");
   ASSERT_EQ(summary.size(), 1u);
@@ -137,6 +141,9 @@ TEST(PrinterProcess, SigtermClosesTheUnfinishedFormAndExitsCleanly) {
   EXPECT_THAT(summary[0],
               HasSubstr(R"("offset":4,"form_offset":4,"what":"end of stream without form feed")"));
 }
+
+INSTANTIATE_TEST_SUITE_P(PrinterProcess, StopSignal, ::testing::Values(SIGTERM, SIGINT, SIGHUP),
+                         [](const auto& info) { return std::string(sigabbrev_np(info.param)); });
 
 // A form the picture step used to refuse, then one more: both come out, and the printer lives.
 TEST(PrinterProcess, OverlongLinesAndNoiseCostNoForm) {

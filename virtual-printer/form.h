@@ -39,6 +39,9 @@ struct Form {
 
 using PrinterEvent = std::variant<PrintedLine, Form>;
 
+// Columns of the paper: an ASCII character takes one, a double-byte character two.
+constexpr int kPaperColumns = 40;
+
 // How long the bytes take on the wire at 9600 baud, 10 bits a byte (start, 8 data, stop).
 constexpr double lineTimeMs(std::uint64_t bytes) {
   return static_cast<double>(bytes) * 10.0 * 1000.0 / 9600.0;

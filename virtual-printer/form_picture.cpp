@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "os_error.h"
+#include "text_width.h"
 #include "unique_fd.h"
 
 namespace vprinter {
@@ -42,15 +43,39 @@ constexpr int kGap = 32;
 constexpr int kPadX = 18;
 constexpr int kPadY = 16;
 constexpr int kLeading = 4;
-constexpr int kColumns = 40;
-// Cairo refuses surfaces over 32767 pixels; a runaway form is cut short rather than lost.
+// Cairo refuses surfaces over 32767 pixels a side; a runaway form is cut short rather than lost:
+// at most kMaxRows lines, and lines no wider than twice the paper.
 constexpr std::size_t kMaxRows = 400;
+// The printer wraps at the paper's width; a wider line can only come from elsewhere.
+constexpr int kMaxDrawnColumns = 2 * kPaperColumns;
+
+// The line cut to at most kMaxDrawnColumns, never inside a character.
+std::string clipped(const std::string& line) {
+  std::size_t i = 0;
+  int columns = 0;
+  while (i < line.size()) {
+    const auto b = static_cast<unsigned char>(line[i]);
+    std::size_t length = 1;
+    while (b >= 0xC0 && length < 4 && i + length < line.size() &&
+           (static_cast<unsigned char>(line[i + length]) & 0xC0) == 0x80) {
+      ++length;
+    }
+    columns += displayWidth(std::string_view(line).substr(i, length));
+    if (columns > kMaxDrawnColumns) return line.substr(0, i) + "…";
+    i += length;
+  }
+  return line;
+}
 
 // The lines a strip shows: all of them, or the first ones and a note of how many are left out.
 std::vector<std::string> shown(const std::vector<std::string>& lines) {
-  if (lines.size() <= kMaxRows) return lines;
-  std::vector<std::string> out(lines.begin(), lines.begin() + (kMaxRows - 1));
-  out.push_back("… " + std::to_string(lines.size() - out.size()) + " more lines not drawn");
+  const std::size_t kept = lines.size() <= kMaxRows ? lines.size() : kMaxRows - 1;
+  std::vector<std::string> out;
+  out.reserve(kept + 1);
+  for (std::size_t i = 0; i < kept; ++i) out.push_back(clipped(lines[i]));
+  if (kept < lines.size()) {
+    out.push_back("… " + std::to_string(lines.size() - kept) + " more lines not drawn");
+  }
   return out;
 }
 
@@ -99,6 +124,10 @@ void drawStrip(cairo_t* cr, const Rect& strip, const char* label,
   cairo_rectangle(cr, strip.x, strip.y, strip.width, strip.height);
   cairo_fill(cr);
 
+  // Ink stays on the paper, whatever the glyphs.
+  cairo_save(cr);
+  cairo_rectangle(cr, strip.x, strip.y, strip.width, strip.height);
+  cairo_clip(cr);
   setColour(cr, kInkColour);
   int y = strip.y + kPadY;
   for (const std::string& line : lines) {
@@ -109,6 +138,7 @@ void drawStrip(cairo_t* cr, const Rect& strip, const char* label,
     }
     y += pitch;
   }
+  cairo_restore(cr);
 }
 
 struct PngSink {
@@ -164,14 +194,16 @@ PictureLayout writeFormPicture(const Form& form, const std::filesystem::path& pa
   // Measure on a scratch surface before the real size is known.
   Surface scratch(cairo_image_surface_create(CAIRO_FORMAT_RGB24, 1, 1));
   Context measure(cairo_create(scratch.get()));
-  auto [columnsWidth, lineHeight] =
-      extent(layout(measure.get(), textFont.get(), std::string(kColumns, '0') + "國").get());
+  const auto [paperWidth, lineHeight] =
+      extent(layout(measure.get(), textFont.get(), std::string(kPaperColumns, '0') + "國").get());
+  int columnsWidth = paperWidth;
   for (const auto* lines : {&receipt, &journal}) {
     for (const std::string& line : *lines) {
       columnsWidth =
           std::max(columnsWidth, extent(layout(measure.get(), textFont.get(), line).get()).first);
     }
   }
+  columnsWidth = std::min(columnsWidth, 2 * paperWidth);
   const int pitch = lineHeight + kLeading;
   const int rows = static_cast<int>(std::max({receipt.size(), journal.size(), std::size_t{1}}));
 

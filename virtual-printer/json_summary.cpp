@@ -49,7 +49,7 @@ std::string jsonString(std::string_view utf8) {
   return out + "\"";
 }
 
-std::string formSummaryJson(const Form& form, std::string_view pngPath) {
+std::string formSummaryJson(const Form& form, std::string_view pngPath, std::string_view pngError) {
   char ms[32];
   (void)std::snprintf(ms, sizeof ms, "%.1f", lineTimeMs(form.bytes));
   std::string out = "{\"form\":" + std::to_string(form.number) +
@@ -64,7 +64,9 @@ std::string formSummaryJson(const Form& form, std::string_view pngPath) {
            ",\"form_offset\":" + std::to_string(a.formOffset) + ",\"what\":" + jsonString(a.what) +
            "}";
   }
-  return out + "],\"png\":" + jsonString(pngPath) + "}";
+  out += "],\"png\":" + jsonString(pngPath);
+  if (!pngError.empty()) out += ",\"png_error\":" + jsonString(pngError);
+  return out + "}";
 }
 
 }  // namespace vprinter

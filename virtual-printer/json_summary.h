@@ -13,6 +13,8 @@ std::string jsonString(std::string_view utf8);
 // One line of the forms summary, without the newline:
 // {"form":1,"bytes":267,"reads":16,"line_time_ms":278.1,"receipt":[...],"journal":[...],
 //  "anomalies":[{"offset":12,"form_offset":12,"what":"..."}],"png":"..."}
-std::string formSummaryJson(const Form& form, std::string_view pngPath);
+// When the picture could not be written, "png" is empty and "png_error" says why.
+std::string formSummaryJson(const Form& form, std::string_view pngPath,
+                            std::string_view pngError = {});
 
 }  // namespace vprinter

@@ -20,7 +20,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   try {
-    vprinter::runPrinter(options, std::cout);
+    if (!vprinter::runPrinter(options, std::cout)) return 1;
   } catch (const std::exception& e) {
     std::cerr << "virtual-printer: " << e.what() << std::endl;
     return 1;

@@ -63,7 +63,7 @@ std::string usage() {
          "virtual-printer-out)\n"
          "  --summary FILE    one JSON line per form (default DIR/forms.jsonl)\n"
          "  --path-file FILE  also write the terminal's path to FILE once it is ready\n"
-         "  --forms N         exit after N forms (default: run until SIGINT or SIGTERM)\n"
+         "  --forms N         exit after N forms (default: until SIGINT, SIGTERM, SIGHUP)\n"
          "  --chatter         send status-like bytes to the host now and then\n"
          "  --quiet           do not show each printed line\n"
          "  --no-pictures     write no form pictures, only the summary\n";

@@ -14,7 +14,7 @@ struct Options {
   std::filesystem::path summary;   // empty: forms.jsonl in outDir
   std::filesystem::path pathFile;  // empty: none
   bool chatter = false;
-  std::optional<int> forms;  // stop after this many; none: until SIGINT or SIGTERM
+  std::optional<int> forms;  // stop after this many; none: until SIGINT, SIGTERM or SIGHUP
   bool quiet = false;
   bool noPictures = false;  // many forms (benchmarks): the summary only
   bool help = false;

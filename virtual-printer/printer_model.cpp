@@ -1,6 +1,8 @@
 #include "printer_model.h"
 
 #include <cstdio>
+#include <string>
+#include <string_view>
 #include <utility>
 
 namespace vprinter {
@@ -65,6 +67,7 @@ std::vector<PrinterEvent> PrinterModel::finish() {
       break;
   }
   state_ = State::Text;
+  wrapped_ = false;
   if (form_.bytes > 0) {
     if (!line_.empty()) printLine();
     anomaly(offset_, "end of stream without form feed");
@@ -110,7 +113,7 @@ void PrinterModel::take(std::uint8_t b, std::uint64_t offset) {
     case State::Lead:
       if (isBig5Trail(b)) {
         if (auto text = decoder_.decode(lead_, b)) {
-          line_ += *text;
+          put(*text, 2, pendingOffset_);
         } else {
           mark(hex(lead_) + " " + hex(b) + " is not a Big5 character", pendingOffset_, {lead_, b});
         }
@@ -134,15 +137,18 @@ void PrinterModel::take(std::uint8_t b, std::uint64_t offset) {
 void PrinterModel::takeText(std::uint8_t b, std::uint64_t offset) {
   if (b == kLf) {
     printLine();
+    wrapped_ = false;
   } else if (b == kFf) {
     // A form feed prints a pending line but does not feed a blank one.
     if (!line_.empty()) printLine();
+    wrapped_ = false;
     endForm();
   } else if (b == kEsc) {
     state_ = State::Escape;
     pendingOffset_ = offset;
   } else if (isPrintableAscii(b)) {
-    line_ += static_cast<char>(b);
+    const char c = static_cast<char>(b);
+    put(std::string_view(&c, 1), 1, offset);
   } else if (isBig5Lead(b)) {
     state_ = State::Lead;
     lead_ = b;
@@ -154,11 +160,25 @@ void PrinterModel::takeText(std::uint8_t b, std::uint64_t offset) {
   }
 }
 
+// What does not fit goes to the next line whole: a double-byte character or a marker is never
+// split. Hosts lay out their lines to fit, so a wrap is worth telling, once per line.
+void PrinterModel::put(std::string_view text, int columns, std::uint64_t offset) {
+  if (lineColumns_ + columns > kPaperColumns) {
+    if (!std::exchange(wrapped_, true)) {
+      anomaly(offset, "line wider than " + std::to_string(kPaperColumns) + " columns wraps here");
+    }
+    printLine();
+  }
+  line_ += text;
+  lineColumns_ += columns;
+}
+
 void PrinterModel::printLine() {
   form_.receipt.push_back(line_);
   if (parallel_) form_.journal.push_back(line_);
   events_->push_back(PrintedLine{.text = std::move(line_), .journal = parallel_});
   line_.clear();
+  lineColumns_ = 0;
 }
 
 void PrinterModel::endForm() {
@@ -176,7 +196,9 @@ void PrinterModel::anomaly(std::uint64_t offset, std::string what) {
 
 void PrinterModel::mark(std::string what, std::uint64_t offset,
                         std::initializer_list<std::uint8_t> bytes) {
-  line_ += marker(bytes);
+  std::string text = marker(bytes);
+  const int columns = static_cast<int>(text.size());
+  put(text, columns, offset);
   anomaly(offset, std::move(what));
 }
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "big5_decoder.h"
@@ -11,6 +12,7 @@
 namespace vprinter {
 
 // A two-station (receipt and journal) printer: bytes in, printed lines and forms out.
+// A line wider than the paper wraps onto the next one, as on paper.
 // Results do not depend on how the bytes are split into chunks.
 class PrinterModel {
  public:
@@ -27,6 +29,7 @@ class PrinterModel {
 
   void take(std::uint8_t b, std::uint64_t offset);
   void takeText(std::uint8_t b, std::uint64_t offset);
+  void put(std::string_view text, int columns, std::uint64_t offset);
   void printLine();
   void endForm();
   void anomaly(std::uint64_t offset, std::string what);
@@ -41,6 +44,8 @@ class PrinterModel {
   bool readCounted_ = false;
   bool parallel_ = false;
   std::string line_;
+  int lineColumns_ = 0;
+  bool wrapped_ = false;  // the host's current line has already wrapped once
   Form form_{.number = 1};
 };
 

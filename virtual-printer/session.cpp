@@ -30,6 +30,8 @@ const char* signalName(int signal) {
       return "SIGINT";
     case SIGTERM:
       return "SIGTERM";
+    case SIGHUP:
+      return "SIGHUP";
     default:
       return "a signal";
   }
@@ -61,9 +63,17 @@ class Output {
   }
 
   void farewell(const std::string& reason) {
-    out_ << "virtual-printer: " << reason << " after " << plural(forms_, "form") << "; pictures in "
-         << dir_.string() << ", summary in " << summary_.path().string() << std::endl;
+    out_ << "virtual-printer: " << reason << " after " << plural(forms_, "form");
+    if (!complete()) {
+      out_ << " (not written: " << plural(lostPictures_, "picture") << ", "
+           << plural(lostSummaryLines_, "summary line") << ")";
+    }
+    out_ << "; pictures in " << dir_.string() << ", summary in " << summary_.path().string()
+         << std::endl;
   }
+
+  // Every form's picture and summary line were written.
+  bool complete() const { return lostPictures_ == 0 && lostSummaryLines_ == 0; }
 
  private:
   void show(const PrintedLine& line) {
@@ -75,15 +85,36 @@ class Output {
     out_ << sideBySide(line) << '\n';
   }
 
+  // A form whose picture or summary line cannot be written is still reported, and the printer
+  // carries on: a full disk or a form too odd to draw must not cost the forms after it.
   bool record(const Form& form) {
     char name[32];
     (void)std::snprintf(name, sizeof name, "form-%04d.png", form.number);
-    const std::filesystem::path png = options_.noPictures ? "" : dir_ / name;
-    if (!png.empty()) writeFormPicture(form, png);
-    summary_.appendLine(formSummaryJson(form, png.string()));
+    std::filesystem::path png = options_.noPictures ? "" : dir_ / name;
+    std::string pictureError;
+    if (!png.empty()) {
+      try {
+        writeFormPicture(form, png);
+      } catch (const std::exception& e) {
+        pictureError = e.what();
+        png.clear();
+        ++lostPictures_;
+      }
+    }
+    std::string summaryError;
+    try {
+      summary_.appendLine(formSummaryJson(form, png.string(), pictureError));
+    } catch (const std::exception& e) {
+      summaryError = e.what();
+      ++lostSummaryLines_;
+    }
+    const std::string prefix = "virtual-printer: form " + std::to_string(form.number);
     out_ << "virtual-printer: " << formReport(form);
-    if (!png.empty())
-      out_ << "virtual-printer: form " << form.number << " picture: " << png.string() << '\n';
+    if (!png.empty()) out_ << prefix << " picture: " << png.string() << '\n';
+    if (!pictureError.empty()) out_ << prefix << " picture not written: " << pictureError << '\n';
+    if (!summaryError.empty()) {
+      out_ << prefix << " summary line not written: " << summaryError << '\n';
+    }
     headingShown_ = false;
     ++forms_;
     return options_.forms && forms_ >= *options_.forms;
@@ -95,6 +126,8 @@ class Output {
   SummaryFile summary_;
   bool headingShown_ = false;
   int forms_ = 0;
+  int lostPictures_ = 0;
+  int lostSummaryLines_ = 0;
 };
 
 void makeDirectories(const std::filesystem::path& dir) {
@@ -127,7 +160,7 @@ void sendChatter(const PseudoTerminal& pty, Chatter& chatter) {
 
 }  // namespace
 
-void runPrinter(const Options& options, std::ostream& out) {
+bool runPrinter(const Options& options, std::ostream& out) {
   // First, so that no thread a library starts later can take the signals.
   SignalWatch signals;
 
@@ -166,13 +199,13 @@ void runPrinter(const Options& options, std::ostream& out) {
         } while (result == ReadResult::Fed);
         if (result != ReadResult::Done) output.handle(model.finish());
         output.farewell(std::string("stopped by ") + signalName(signal));
-        return;
+        return output.complete();
       }
     }
     if (fds[0].revents & (POLLIN | POLLERR | POLLHUP)) {
       if (readOnce(pty, model, output) == ReadResult::Done) {
         output.farewell("done");
-        return;
+        return output.complete();
       }
     }
     if (options.chatter && Clock::now() >= nextChatter) {

@@ -7,7 +7,8 @@
 namespace vprinter {
 
 // Runs the printer on a fresh pseudo-terminal until it has printed options.forms forms or
-// SIGINT/SIGTERM arrives. Reports to `out`; throws on a failed system call.
-void runPrinter(const Options& options, std::ostream& out);
+// SIGINT, SIGTERM or SIGHUP arrives. Reports to `out`; throws on a failed system call. False
+// when a form's picture or summary line could not be written (it said so and carried on).
+bool runPrinter(const Options& options, std::ostream& out);
 
 }  // namespace vprinter

@@ -12,8 +12,9 @@ SignalWatch::SignalWatch() {
   sigemptyset(&set);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGHUP);
   if (const int err = pthread_sigmask(SIG_BLOCK, &set, &previous_); err != 0) {
-    throw osError("block SIGINT and SIGTERM", err);
+    throw osError("block SIGINT, SIGTERM and SIGHUP", err);
   }
   fd_ = UniqueFd(signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK));
   if (!fd_) {

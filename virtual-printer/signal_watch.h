@@ -6,8 +6,9 @@
 
 namespace vprinter {
 
-// Turns SIGINT and SIGTERM into a descriptor the poll loop can wait on. Blocks both signals
-// while it lives, so create it before any thread starts; restores the old mask when done.
+// Turns SIGINT, SIGTERM and SIGHUP (the terminal it ran in went away) into a descriptor the poll
+// loop can wait on. Blocks them while it lives, so create it before any thread starts; restores
+// the old mask when done.
 class SignalWatch {
  public:
   SignalWatch();

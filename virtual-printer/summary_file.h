@@ -8,7 +8,7 @@
 namespace vprinter {
 
 // The forms summary: emptied when opened, then one complete line appended per write, so a
-// reader never sees half a line.
+// reader never sees half a line: a line the disk has no room for is taken back whole.
 class SummaryFile {
  public:
   explicit SummaryFile(std::filesystem::path path);
@@ -17,6 +17,8 @@ class SummaryFile {
   const std::filesystem::path& path() const { return path_; }
 
  private:
+  bool takeBack(std::size_t written);
+
   std::filesystem::path path_;
   UniqueFd fd_;
 };

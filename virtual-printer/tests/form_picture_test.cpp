@@ -33,8 +33,9 @@ class Picture {
   int width() const { return cairo_image_surface_get_width(surface_.get()); }
   int height() const { return cairo_image_surface_get_height(surface_.get()); }
   std::uint32_t rgb(int x, int y) const {
-    const unsigned char* row = cairo_image_surface_get_data(surface_.get()) +
-                               y * cairo_image_surface_get_stride(surface_.get());
+    const unsigned char* row =
+        cairo_image_surface_get_data(surface_.get()) +
+        static_cast<std::ptrdiff_t>(y) * cairo_image_surface_get_stride(surface_.get());
     return reinterpret_cast<const std::uint32_t*>(row)[x] & 0xFFFFFF;
   }
   // Pixels in the rectangle about as dark as ink.
@@ -82,7 +83,7 @@ TEST(FormPicture, GoldenFormShowsTwoPrintedStripsOnGray) {
   const int receiptInk = picture.darkPixels(r);
   const int journalInk = picture.darkPixels(j);
   EXPECT_GT(receiptInk, 2000);
-  EXPECT_NEAR(journalInk, receiptInk, receiptInk / 50);
+  EXPECT_NEAR(journalInk, receiptInk, receiptInk / 50.0);
   // The last line, the total, reaches the lower part of the paper.
   const Rect lowerQuarter{r.x, r.y + r.height * 3 / 4, r.width, r.height / 4};
   EXPECT_GT(picture.darkPixels(lowerQuarter), 50);
@@ -106,6 +107,36 @@ TEST(FormPicture, RunawayFormIsCutShortNotRefused) {
   const PictureLayout layout = writeFormPicture(form, dir.path() / "form.png");
   EXPECT_LT(layout.height, 32767);
   EXPECT_EQ(Picture(dir.path() / "form.png").height(), layout.height);
+}
+
+// Lines wider than the paper (a form made elsewhere than by the printer) are cut, not refused.
+TEST(FormPicture, NoLineIsTooWideToDraw) {
+  struct Case {
+    const char* name;
+    Form form;
+  };
+  std::string markers;
+  for (int i = 0; i < 1 << 18; ++i) markers += "[07]";
+  const Case cases[] = {
+      {"one long ASCII line", Form{.number = 1, .receipt = {std::string(1850, 'A')}}},
+      {"a megabyte of markers on both stations",
+       Form{.number = 2, .receipt = {markers}, .journal = {markers}}},
+      {"many wide lines",
+       Form{.number = 3, .receipt = std::vector<std::string>(2000, std::string(300, 'W'))}},
+  };
+  TempDir dir;
+  const auto path = dir.path() / "form.png";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const PictureLayout layout = writeFormPicture(c.form, path);
+    const Picture picture(path);
+    EXPECT_EQ(picture.width(), layout.width);
+    EXPECT_LT(layout.width, 3 * writeFormPicture(Form{.number = 1}, path).width);
+    EXPECT_LT(layout.height, 32767);
+    // The paper's right edge is still paper: ink stays inside the strip.
+    const Rect& r = layout.receipt;
+    EXPECT_EQ(picture.rgb(r.x + r.width - 1, r.y + r.height / 2), kPaperColour);
+  }
 }
 
 TEST(FormPicture, UnwritableDirectoryNamesPathAndReason) {

@@ -3,11 +3,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
 #include "golden_receipt.h"
 #include "model_helpers.h"
+#include "text_width.h"
 
 namespace vprinter {
 namespace {
@@ -166,6 +168,36 @@ std::vector<MalformedCase> malformedCases() {
        {"A", ""},
        {}},
       {"FormFeedAloneAddsNoBlankLine", kFf, {}, {}, {}},
+      {"LineWiderThanThePaperWraps",
+       std::string(45, 'A') + kLf + kFf,
+       {std::string(40, 'A'), "AAAAA"},
+       {},
+       {{40, "line wider than 40 columns wraps here"}}},
+      {"FullLineFeedsNoBlankLine",
+       std::string(40, 'A') + kLf + kFf,
+       {std::string(40, 'A')},
+       {},
+       {}},
+      {"DoubleByteCharacterIsNotSplitAcrossLines",
+       std::string(39, 'A') + zong + "B" + kLf + kFf,
+       {std::string(39, 'A'), "總B"},
+       {},
+       {{39, "wraps here"}}},
+      {"MarkerIsNotSplitAcrossLines",
+       std::string(38, 'A') + bytes({0x07}) + kLf + kFf,
+       {std::string(38, 'A'), "[07]"},
+       {},
+       {{38, "wraps here"}, {38, "stray control byte 07"}}},
+      {"JournalWrapsLikeTheReceipt",
+       kEscZ1 + std::string(20, 'A') + toCp950("國國國國國國國國國國國") + kLf + kFf,
+       {std::string(20, 'A') + "國國國國國國國國國國", "國"},
+       {std::string(20, 'A') + "國國國國國國國國國國", "國"},
+       {{43, "wraps here"}}},
+      {"OnlyTheFirstWrapOfALineIsListed",
+       std::string(81, 'A') + kLf + std::string(41, 'B') + kLf + kFf,
+       {std::string(40, 'A'), std::string(40, 'A'), "A", std::string(40, 'B'), "B"},
+       {},
+       {{40, "wraps here"}, {122, "wraps here"}}},
   };
 }
 
@@ -192,6 +224,29 @@ TEST_P(MalformedStream, ReportsItsAnomalyAtTheRightOffsetAndNothingElse) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, MalformedStream, ::testing::ValuesIn(malformedCases()),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Whatever the host sends, every line fits the paper and nothing sent is lost.
+TEST(Wrapping, NoInputMakesALineWiderThanThePaper) {
+  std::mt19937 random(20240611);  // NOLINT(cert-msc32-c,cert-msc51-cpp): the same noise each run
+  std::string noise(1 << 20, '\0');
+  for (char& c : noise) {
+    do {
+      c = static_cast<char>(random() & 0xFF);
+    } while (c == '\x0C');
+  }
+  const std::string longLine(1850, 'x');
+  for (const std::string& input : {longLine, noise}) {
+    const std::vector<Form> forms = printAll(input + kFf);
+    ASSERT_EQ(forms.size(), 1u);
+    EXPECT_EQ(forms[0].bytes, input.size() + 1);
+    for (const std::string& line : forms[0].receipt) ASSERT_LE(displayWidth(line), 40) << line;
+  }
+  const std::vector<Form> forms = printAll(longLine + kFf);
+  ASSERT_EQ(forms[0].receipt.size(), 47u);
+  std::string joined;
+  for (const std::string& line : forms[0].receipt) joined += line;
+  EXPECT_EQ(joined, longLine);
+}
 
 TEST(Forms, ModeAndOffsetsCarryAcrossForms) {
   // Parallel mode set in form 1 still holds in form 2; form 2's anomaly has both offsets.

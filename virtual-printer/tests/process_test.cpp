@@ -1,13 +1,18 @@
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <random>
 #include <regex>
 
 #include "golden_receipt.h"
@@ -113,7 +118,10 @@ TEST(PrinterProcess, PrintsTheGoldenJobSentOverThePseudoTerminal) {
   EXPECT_EQ(m[4], png);
 }
 
-TEST(PrinterProcess, SigtermClosesTheUnfinishedFormAndExitsCleanly) {
+class StopSignal : public ::testing::TestWithParam<int> {};
+
+TEST_P(StopSignal, ClosesTheUnfinishedFormAndExitsCleanly) {
+  const int signal = GetParam();
   TempDir dir;
   const auto out = dir.path() / "out";
   PrinterProcess printer({VPRINTER_BINARY, "--out", out.string(), "--chatter"});
@@ -123,18 +131,165 @@ TEST(PrinterProcess, SigtermClosesTheUnfinishedFormAndExitsCleanly) {
   EXPECT_THAT(printer.readLine(), HasSubstr("receipt (form 1)"));
   EXPECT_THAT(printer.readLine(), MatchesRegex("ABC +\\| "));
 
-  printer.signal(SIGTERM);
+  printer.signal(signal);
   const std::string rest = printer.readRest();
   const int status = printer.wait();
-  ASSERT_TRUE(WIFEXITED(status));
+  ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
   EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_THAT(rest, HasSubstr("stopped by SIGTERM after 1 form; pictures in " + out.string()));
+  EXPECT_THAT(rest, HasSubstr("stopped by " + std::string(sigabbrev_np(signal)).insert(0, "SIG") +
+                              " after 1 form; pictures in " + out.string()));
 
   const std::vector<std::string> summary = fileLines(out / "forms.jsonl");
   ASSERT_EQ(summary.size(), 1u);
   EXPECT_THAT(summary[0], HasSubstr(R"("receipt":["ABC"],"journal":[])"));
   EXPECT_THAT(summary[0],
               HasSubstr(R"("offset":4,"form_offset":4,"what":"end of stream without form feed")"));
+}
+
+INSTANTIATE_TEST_SUITE_P(PrinterProcess, StopSignal, ::testing::Values(SIGTERM, SIGINT, SIGHUP),
+                         [](const auto& info) { return std::string(sigabbrev_np(info.param)); });
+
+// A form the picture step used to refuse, then one more: both come out, and the printer lives.
+TEST(PrinterProcess, OverlongLinesAndNoiseCostNoForm) {
+  std::mt19937 random(7);  // NOLINT(cert-msc32-c,cert-msc51-cpp): the same noise each run
+  std::string noise(1 << 20, '\0');
+  for (char& c : noise) {
+    do {
+      c = static_cast<char>(random() & 0xFF);
+    } while (c == '\x0C');
+  }
+  for (const std::string& first : {std::string(1850, 'A') + "\n", noise}) {
+    TempDir dir;
+    const auto out = dir.path() / "out";
+    PrinterProcess printer({VPRINTER_BINARY, "--forms", "2", "--quiet", "--out", out.string()});
+    {
+      HostPort port(listeningPath(printer));
+      port.write(first + "\f");
+      port.write("B\n\f");
+    }
+    const std::string report = printer.readRest(std::chrono::seconds(30));
+    const int status = printer.wait();
+    ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_THAT(report, HasSubstr("done after 2 forms; pictures in"));
+    const std::vector<std::string> summary = fileLines(out / "forms.jsonl");
+    ASSERT_EQ(summary.size(), 2u);
+    EXPECT_THAT(summary[1], HasSubstr(R"("receipt":["B"])"));
+    for (const char* png : {"form-0001.png", "form-0002.png"}) {
+      EXPECT_TRUE(std::filesystem::is_regular_file(out / png)) << png;
+    }
+  }
+}
+
+// Two forms, with either the first picture or every summary line going to a full disk.
+TEST(PrinterProcess, UnwritableRecordIsReportedAndThePrinterCarriesOn) {
+  struct Case {
+    const char* name;
+    bool fullPicture;  // else the summary
+    std::vector<std::string> reported;
+    std::vector<std::string> pictures;
+    std::size_t summaryLines;
+  };
+  const Case cases[] = {
+      {"picture",
+       true,
+       {"form 1 picture not written: write OUT/form-0001.png.partial: No space left on device",
+        "form 2 picture: OUT/form-0002.png", "(not written: 1 picture, 0 summary lines)"},
+       {"form-0002.png"},
+       2},
+      {"summary",
+       false,
+       {"form 1 summary line not written: write summary /dev/full: No space left on device",
+        "form 2 summary line not written", "(not written: 0 pictures, 2 summary lines)"},
+       {"form-0001.png", "form-0002.png"},
+       0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const auto out = dir.path() / "out";
+    std::vector<std::string> args{VPRINTER_BINARY, "--forms", "2",
+                                  "--quiet",       "--out",   out.string()};
+    if (c.fullPicture) {
+      std::filesystem::create_directories(out);
+      std::filesystem::create_symlink("/dev/full", out / "form-0001.png.partial");
+    } else {
+      args.insert(args.end(), {"--summary", "/dev/full"});
+    }
+    PrinterProcess printer(args);
+    {
+      HostPort port(listeningPath(printer));
+      port.write("A\n\fB\n\f");
+    }
+    const std::string report = printer.readRest();
+    const int status = printer.wait();
+    ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
+    EXPECT_EQ(WEXITSTATUS(status), 1) << "a form went unrecorded";
+    for (std::string text : c.reported) {
+      if (const auto at = text.find("OUT"); at != std::string::npos) {
+        text.replace(at, 3, out.string());
+      }
+      EXPECT_THAT(report, HasSubstr(text));
+    }
+    for (const std::string& png : c.pictures)
+      EXPECT_TRUE(std::filesystem::is_regular_file(out / png));
+    if (c.fullPicture) {
+      const std::vector<std::string> summary = fileLines(out / "forms.jsonl");
+      ASSERT_EQ(summary.size(), c.summaryLines);
+      EXPECT_THAT(summary[0], HasSubstr(R"("receipt":["A"])"));
+      EXPECT_THAT(summary[0], HasSubstr(R"("png":"","png_error":"write )"));
+      EXPECT_THAT(summary[1], HasSubstr(R"("png":")" + (out / "form-0002.png").string()));
+    }
+  }
+}
+
+// A real full disk: a tmpfs with room for one summary line and no picture, in a mount namespace
+// of this test's own. Needs root; skipped without.
+TEST(PrinterProcess, FullDiskCostsNoFormAndLeavesNoHalfLine) {
+  TempDir dir;
+  if (::unshare(CLONE_NEWNS) != 0 ||
+      ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+      ::mount("tmpfs", dir.path().c_str(), "tmpfs", 0, "size=16k") != 0) {
+    GTEST_SKIP() << "no tmpfs of our own: " << std::strerror(errno);
+  }
+  struct Unmount {
+    const std::filesystem::path& path;
+    ~Unmount() { (void)::umount2(path.c_str(), MNT_DETACH); }
+  } unmount{dir.path()};
+
+  // 250 lines of 40 columns: a summary line of about 11 KB, a picture of far more.
+  std::string form;
+  for (int i = 0; i < 250; ++i) form += std::string(40, static_cast<char>('0' + i % 10)) + "\n";
+  form += "\f";
+  PrinterProcess printer(
+      {VPRINTER_BINARY, "--forms", "3", "--quiet", "--out", dir.path().string()});
+  {
+    HostPort port(listeningPath(printer));
+    for (int i = 0; i < 3; ++i) port.write(form);
+  }
+  const std::string report = printer.readRest(std::chrono::seconds(20));
+  const int status = printer.wait();
+  ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  for (int n = 1; n <= 3; ++n) {
+    EXPECT_THAT(report, HasSubstr("form " + std::to_string(n) + ": 10251 bytes"));
+    EXPECT_THAT(report, HasSubstr("form " + std::to_string(n) + " picture not written: write "));
+  }
+  EXPECT_THAT(report, HasSubstr("form 2 summary line not written: write summary "));
+  EXPECT_THAT(report, HasSubstr("form 3 summary line not written: write summary "));
+  EXPECT_THAT(report, ::testing::Not(HasSubstr("half a line")));
+  EXPECT_THAT(report, HasSubstr("done after 3 forms (not written: 3 pictures, 2 summary lines)"));
+
+  std::ifstream in(dir.path() / "forms.jsonl");
+  const std::string summary((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // Checked without printing it: it is 11 KB.
+  EXPECT_TRUE(summary.starts_with(R"({"form":1,"bytes":10251,)"));
+  EXPECT_EQ(summary.find('\n'), summary.size() - 1) << "one whole line and nothing after it";
+  EXPECT_TRUE(summary.ends_with("}\n"));
+  EXPECT_NE(summary.find(R"("png":"","png_error":"write )"), std::string::npos);
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    EXPECT_NE(entry.path().extension(), ".partial") << entry.path();
+  }
 }
 
 }  // namespace

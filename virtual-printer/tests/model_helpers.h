@@ -1,5 +1,7 @@
 #pragma once
 
+#include <random>
+#include <string>
 #include <string_view>
 #include <variant>
 #include <vector>
@@ -30,6 +32,18 @@ inline std::vector<Form> printByteByByte(std::string_view bytes) {
     for (Form& f : formsIn(model.feed(bytesOf(bytes.substr(i, 1))))) forms.push_back(std::move(f));
   }
   return forms;
+}
+
+// A mebibyte of the same random bytes each run, with no form feed: one form of pure noise.
+inline std::string noiseWithoutFormFeed(unsigned seed) {
+  std::mt19937 random(seed);  // NOLINT(cert-msc32-c,cert-msc51-cpp): the same noise each run
+  std::string noise(1 << 20, '\0');
+  for (char& c : noise) {
+    do {
+      c = static_cast<char>(random() & 0xFF);
+    } while (c == '\x0C');
+  }
+  return noise;
 }
 
 }  // namespace vprinter::testing

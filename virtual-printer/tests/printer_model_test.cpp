@@ -3,7 +3,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <random>
 #include <string>
 #include <vector>
 
@@ -227,13 +226,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, MalformedStream, ::testing::ValuesIn(malformedCa
 
 // Whatever the host sends, every line fits the paper and nothing sent is lost.
 TEST(Wrapping, NoInputMakesALineWiderThanThePaper) {
-  std::mt19937 random(20240611);  // NOLINT(cert-msc32-c,cert-msc51-cpp): the same noise each run
-  std::string noise(1 << 20, '\0');
-  for (char& c : noise) {
-    do {
-      c = static_cast<char>(random() & 0xFF);
-    } while (c == '\x0C');
-  }
+  const std::string noise = noiseWithoutFormFeed(20240611);
   const std::string longLine(1850, 'x');
   for (const std::string& input : {longLine, noise}) {
     const std::vector<Form> forms = printAll(input + kFf);

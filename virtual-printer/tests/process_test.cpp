@@ -12,11 +12,11 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <regex>
 
 #include "golden_receipt.h"
 #include "json_summary.h"
+#include "model_helpers.h"
 #include "os_error.h"
 #include "printer_process.h"
 #include "temp_dir.h"
@@ -151,13 +151,7 @@ INSTANTIATE_TEST_SUITE_P(PrinterProcess, StopSignal, ::testing::Values(SIGTERM, 
 
 // A form the picture step used to refuse, then one more: both come out, and the printer lives.
 TEST(PrinterProcess, OverlongLinesAndNoiseCostNoForm) {
-  std::mt19937 random(7);  // NOLINT(cert-msc32-c,cert-msc51-cpp): the same noise each run
-  std::string noise(1 << 20, '\0');
-  for (char& c : noise) {
-    do {
-      c = static_cast<char>(random() & 0xFF);
-    } while (c == '\x0C');
-  }
+  const std::string noise = noiseWithoutFormFeed(7);
   for (const std::string& first : {std::string(1850, 'A') + "\n", noise}) {
     TempDir dir;
     const auto out = dir.path() / "out";

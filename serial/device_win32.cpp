@@ -121,6 +121,7 @@ void Win32Device::write(std::string_view bytes) {
   while (!bytes.empty()) {
     const DWORD size = static_cast<DWORD>(std::min(bytes.size(), most));
     DWORD written = 0;
+    const auto called = Clock::now();
     if (!::WriteFile(handle_.get(), bytes.data(), size, &written, nullptr)) {
       const DWORD error = ::GetLastError();
       if (error != ERROR_TIMEOUT && error != ERROR_SEM_TIMEOUT) {
@@ -132,6 +133,10 @@ void Win32Device::write(std::string_view bytes) {
       watch.taken(Clock::now());
       progressed();
       continue;
+    }
+    // A driver that answers at once instead of waiting its slice is not spun on.
+    if (Clock::now() - called < std::chrono::milliseconds(10)) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     if (watch.queued(outputQueued(handle_.get()), Clock::now())) progressed();
     if (watch.stopped(Clock::now())) {

@@ -165,9 +165,15 @@ int Form1::run() {
   MSG msg;
   while (!exitCode_) {
     const BOOL got = ::GetMessageW(&msg, nullptr, 0, 0);
-    if (got == 0) return static_cast<int>(msg.wParam);  // someone asked the thread to quit
-    if (got < 0) return kErrorExitCode;
-    dispatch(msg);
+    if (got > 0) {
+      dispatch(msg);
+      continue;
+    }
+    // Told to quit (WM_QUIT), or the message queue failed: the window goes as if closed,
+    // and a receipt still on its way is seen out as it is then.
+    quitCode_ = got == 0 ? static_cast<int>(msg.wParam) : kErrorExitCode;
+    if (window_) ::DestroyWindow(window_);
+    if (!exitCode_) exitCode_ = 0;
   }
   // Closed right after a click: the receipt may still be going out, and may still fail.
   if (*exitCode_ == 0) {
@@ -176,7 +182,7 @@ int Form1::run() {
       return kErrorExitCode;
     }
   }
-  return *exitCode_;
+  return *exitCode_ == 0 && quitCode_ ? *quitCode_ : *exitCode_;
 }
 
 void Form1::applyDpi(int dpi, const RECT* suggested) {

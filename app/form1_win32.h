@@ -46,7 +46,8 @@ class Form1 {
   // Routes one queued message as the event loop does: Space and Enter reach Command1.
   void dispatch(MSG& msg);
 
-  // Runs the event loop until the window is gone; returns the exit code.
+  // Runs the event loop until the window is gone, or until WM_QUIT or a failed GetMessage,
+  // which end it as closing the window does; returns the exit code.
   int run();
 
   HWND window() const { return window_; }
@@ -77,6 +78,7 @@ class Form1 {
   int dpi_ = 96;
   bool ending_ = false;
   std::optional<int> exitCode_;
+  std::optional<int> quitCode_;  // WM_QUIT's, or kErrorExitCode when GetMessage failed
 };
 
 }  // namespace app::win32

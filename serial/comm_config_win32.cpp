@@ -55,13 +55,14 @@ DCB makeDcb(const Settings& s) {
 }
 
 COMMTIMEOUTS makeTimeouts(const Settings& s) {
-  const auto byteMicros = lineTime(s, 1).count();
   COMMTIMEOUTS t;
   t.ReadIntervalTimeout = MAXDWORD;
   t.ReadTotalTimeoutMultiplier = 0;
   t.ReadTotalTimeoutConstant = 0;
-  t.WriteTotalTimeoutMultiplier = static_cast<DWORD>((2 * byteMicros + 999) / 1000);
-  t.WriteTotalTimeoutConstant = static_cast<DWORD>(s.writeTimeout.count());
+  // Never 0: with no multiplier either, that would mean no limit at all.
+  t.WriteTotalTimeoutMultiplier = 0;
+  t.WriteTotalTimeoutConstant =
+      static_cast<DWORD>(std::clamp<long long>(s.writeTimeout.count(), 1, kWriteSlice.count()));
   return t;
 }
 

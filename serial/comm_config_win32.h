@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <string>
 
 #include "settings.h"
@@ -15,8 +16,12 @@ std::string unsupportedSettings(const Settings& settings);
 // port's last user left, a modem program's hardware handshake or a stray XOFF wait included.
 DCB makeDcb(const Settings& settings);
 
-// Reads return at once (nothing is ever read); a write may take twice its line time plus
-// the settings' write timeout before it gives up.
+// How long one WriteFile call may wait for the line before it returns with what it sent.
+inline constexpr std::chrono::milliseconds kWriteSlice{200};
+
+// Reads return at once (nothing is ever read); a write call returns within kWriteSlice (or the
+// write timeout, if shorter) with whatever it has sent: whether the line has stopped is
+// decided between calls, by the device, over the settings' write timeout.
 COMMTIMEOUTS makeTimeouts(const Settings& settings);
 
 // Empty when the port took the line settings that decide whether the printer reads the

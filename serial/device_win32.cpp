@@ -1,8 +1,6 @@
 #include "device_win32.h"
 
 #include <algorithm>
-#include <chrono>
-#include <optional>
 #include <thread>
 
 #include "comm_config_win32.h"
@@ -21,20 +19,25 @@ std::optional<DWORD> outputQueued(HANDLE h) {
   return status.cbOutQue;
 }
 
+std::string standingStill(std::chrono::milliseconds limit, std::optional<DWORD> queued) {
+  std::string text = "nothing sent for " + std::to_string(limit.count()) + " ms";
+  if (queued && *queued > 0) text += " (" + std::to_string(*queued) + " bytes still queued)";
+  return text;
+}
+
 }  // namespace
 
-Win32Device::Win32Device(std::wstring path, const Settings& settings)
+Win32Device::Win32Device(std::wstring path, const Settings& settings,
+                         win32::Exclusivity exclusivity)
     : path_(win32::toUtf8(path)), settings_(settings) {
-  DWORD lockError = 0;
-  lock_ = win32::lockPort(path, &lockError);
-  if (lockError == ERROR_SHARING_VIOLATION) fail(ErrorCode::InUse, "open", lockError);
+  if (exclusivity == win32::Exclusivity::LockFile) lock(path);
   // Share mode 0: nobody else may open the port while we hold it.
   handle_ =
       win32::UniqueHandle(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!handle_) {
     const DWORD error = ::GetLastError();
-    fail(win32::openErrorCode(error), "open", error);
+    fail(win32::openErrorCode(error), "open", win32::systemReason(error), win32::openAdvice(error));
   }
   const DWORD type = ::GetFileType(handle_.get());
   // A device of no known type is no port at all: Wine hands out one for a COM port whose
@@ -51,7 +54,33 @@ Win32Device::Win32Device(std::wstring path, const Settings& settings)
   if (!::GetCommState(handle_.get(), &current)) {
     fail(ErrorCode::NotSerialDevice, "GetCommState", ::GetLastError());
   }
+  // Under Wine a port without modem lines is a pseudo-terminal: closing it never waits, and
+  // its reader may still take what is queued there, so nothing of it is discarded.
+  DWORD modem = 0;
+  discardUndrained_ = !win32::underWine() || ::GetCommModemStatus(handle_.get(), &modem);
   applySettings();
+}
+
+Win32Device::~Win32Device() {
+  if (handle_ && !drained_ && discardUndrained_) {
+    ::PurgeComm(handle_.get(), PURGE_TXABORT | PURGE_TXCLEAR);
+  }
+}
+
+void Win32Device::lock(const std::wstring& path) {
+  DWORD error = 0;
+  std::wstring file;
+  lock_ = win32::lockPort(path, &error, &file);
+  if (lock_) return;
+  if (error == ERROR_SHARING_VIOLATION) fail(ErrorCode::InUse, "open", error);
+  // Without the lock another copy of the program could share the port, and the two
+  // receipts would come out mixed: better not to print at all.
+  const std::string where =
+      file.empty() ? std::string("the temporary folder") : win32::toUtf8(file);
+  fail(ErrorCode::OpenFailed, "lock", "no lock file " + where + ": " + win32::systemReason(error),
+       "Under Wine this lock file is what keeps a second program off the port: check that the "
+       "temporary folder (TEMP) exists and that this user may create files in it, then try "
+       "again.");
 }
 
 void Win32Device::applySettings() {
@@ -83,62 +112,61 @@ void Win32Device::applySettings() {
 }
 
 void Win32Device::write(std::string_view bytes) {
-  const COMMTIMEOUTS timeouts = win32::makeTimeouts(settings_);
-  // At most a transmit buffer's worth a call, so that one call's timeout stays short.
+  drained_ = false;
+  // Each call returns within a slice (makeTimeouts) with whatever it sent: a pseudo-terminal
+  // under Wine frees room without waking a waiting writer, and a line that stopped is told
+  // from a slow one between calls, by the bytes taken and the driver's queue.
   const std::size_t most = std::max<std::size_t>(settings_.outBufferSize, 1);
+  win32::LineWatch watch(settings_, Clock::now());
   while (!bytes.empty()) {
     const DWORD size = static_cast<DWORD>(std::min(bytes.size(), most));
     DWORD written = 0;
+    const auto called = Clock::now();
     if (!::WriteFile(handle_.get(), bytes.data(), size, &written, nullptr)) {
       const DWORD error = ::GetLastError();
       if (error != ERROR_TIMEOUT && error != ERROR_SEM_TIMEOUT) {
         fail(ErrorCode::WriteFailed, "write", error);
       }
     }
-    // The write timeouts ran out: with some progress the printer is only slow, so go on;
-    // with none it has stopped taking data.
-    if (written == 0) {
-      const DWORD waited =
-          timeouts.WriteTotalTimeoutConstant + timeouts.WriteTotalTimeoutMultiplier * size;
-      fail(
-          ErrorCode::WriteTimedOut, "write",
-          "no byte of " + std::to_string(size) + " taken within " + std::to_string(waited) + " ms");
+    if (written > 0) {
+      bytes.remove_prefix(std::min<std::size_t>(written, bytes.size()));
+      watch.taken(Clock::now());
+      progressed();
+      continue;
     }
-    bytes.remove_prefix(std::min<std::size_t>(written, bytes.size()));
+    // A driver that answers at once instead of waiting its slice is not spun on.
+    if (Clock::now() - called < std::chrono::milliseconds(10)) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (watch.queued(outputQueued(handle_.get()), Clock::now())) progressed();
+    if (watch.stopped(Clock::now())) {
+      fail(ErrorCode::WriteTimedOut, "write", standingStill(watch.limit(), watch.lastQueued()));
+    }
   }
 }
 
 void Win32Device::drain() {
-  // Wait while the driver's queue moves; a line that stops moving fails after the timeout.
-  auto deadline = Clock::now() + settings_.writeTimeout;
-  auto queued = outputQueued(handle_.get());
-  while (queued && *queued > 0) {
-    if (Clock::now() >= deadline) {
-      fail(ErrorCode::WriteTimedOut, "drain",
-           std::to_string(*queued) + " bytes not sent within " +
-               std::to_string(settings_.writeTimeout.count()) + " ms");
-    }
-    const auto step = lineTime(settings_, *queued);
-    std::this_thread::sleep_for(std::clamp<std::chrono::microseconds>(
-        step, std::chrono::milliseconds(1), std::chrono::milliseconds(20)));
-    const auto now = outputQueued(handle_.get());
-    if (now && *now < *queued) deadline = Clock::now() + settings_.writeTimeout;
-    queued = now;
-  }
-  // Drivers that buffer past the queue they report (USB adapters) finish here.
-  if (!::FlushFileBuffers(handle_.get())) fail(ErrorCode::WriteFailed, "drain", ::GetLastError());
+  // FlushFileBuffers is no way to wait for the line: it has no time limit (a wedged USB
+  // adapter holds it for ever), and Wine answers it with tcflush, which discards.
+  const auto reason = win32::drainQueue(
+      settings_, [this] { return outputQueued(handle_.get()); }, [this] { progressed(); });
+  if (reason) fail(ErrorCode::WriteTimedOut, "drain", *reason);
+  drained_ = true;
 }
 
 void Win32Device::fail(ErrorCode code, const char* operation, DWORD error) const {
   fail(code, operation, win32::systemReason(error));
 }
 
-void Win32Device::fail(ErrorCode code, const char* operation, const std::string& reason) const {
-  throw SerialError(code, describe(portName(settings_), path_, operation, reason, adviceFor(code)));
+void Win32Device::fail(ErrorCode code, const char* operation, const std::string& reason,
+                       const std::string& advice) const {
+  throw SerialError(code, describe(portName(settings_), path_, operation, reason,
+                                   advice.empty() ? adviceFor(code) : advice));
 }
 
-std::unique_ptr<Win32Device> openWin32Device(const std::wstring& path, const Settings& settings) {
-  return std::make_unique<Win32Device>(path, settings);
+std::unique_ptr<Win32Device> openWin32Device(const std::wstring& path, const Settings& settings,
+                                             win32::Exclusivity exclusivity) {
+  return std::make_unique<Win32Device>(path, settings, exclusivity);
 }
 
 std::unique_ptr<Device> openDevice(const Settings& settings) {
@@ -149,17 +177,27 @@ std::string devicePath(int port) { return "\\\\.\\COM" + std::to_string(port); }
 
 namespace win32 {
 
-UniqueHandle lockPort(const std::wstring& path, DWORD* error) {
+bool underWine() {
+  static const bool wine =
+      ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+  return wine;
+}
+
+Exclusivity exclusivityHere() { return underWine() ? Exclusivity::LockFile : Exclusivity::Driver; }
+
+UniqueHandle lockPort(const std::wstring& path, DWORD* error, std::wstring* file) {
   wchar_t temp[MAX_PATH + 1];
   const DWORD n = ::GetTempPathW(MAX_PATH + 1, temp);
   if (n == 0 || n > MAX_PATH) {
-    *error = ::GetLastError();
+    *error = n == 0 ? ::GetLastError() : static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE);
     return {};
   }
-  std::wstring name = path.substr(path.find_last_of(L"\\/:") + 1);
-  UniqueHandle lock(::CreateFileW((temp + (L"Project1-serial-" + name + L".lock")).c_str(),
-                                  GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                                  FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+  const std::wstring name = path.substr(path.find_last_of(L"\\/:") + 1);
+  const std::wstring lockFile = temp + (L"Project1-serial-" + name + L".lock");
+  if (file) *file = lockFile;
+  UniqueHandle lock(::CreateFileW(lockFile.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
+                                  nullptr));
   *error = lock ? ERROR_SUCCESS : ::GetLastError();
   return lock;
 }
@@ -177,6 +215,15 @@ ErrorCode openErrorCode(DWORD error) {
   }
 }
 
+std::string openAdvice(DWORD error) {
+  if (error != ERROR_ACCESS_DENIED) return adviceFor(openErrorCode(error));
+  return "The port is in use by another program, or this user may not open it: close the "
+         "program that holds it (a POS application, a terminal, a modem service) and try again; "
+         "if none does, check that this user may use the port (under Wine: that COM1 leads to "
+         "the serial device itself, not a folder, and that the user may read and write that "
+         "device, for instance as a member of the dialout group).";
+}
+
 std::string systemReason(DWORD error) {
   wchar_t* buffer = nullptr;
   const DWORD n = ::FormatMessageW(
@@ -189,6 +236,45 @@ std::string systemReason(DWORD error) {
   }
   const std::string number = "(error " + std::to_string(error) + ")";
   return text.empty() ? "Unknown error " + number : toUtf8(text) + " " + number;
+}
+
+std::optional<std::string> drainQueue(const Settings& settings,
+                                      const std::function<std::optional<DWORD>()>& queued,
+                                      const std::function<void()>& progressed) {
+  // Waits at line speed while the queue moves; a queue the driver cannot show is taken as
+  // empty, there being nothing to wait on.
+  LineWatch watch(settings, Clock::now());
+  auto now = queued();
+  watch.queued(now, Clock::now());
+  while (now && *now > 0) {
+    if (watch.stopped(Clock::now())) return standingStill(watch.limit(), now);
+    std::this_thread::sleep_for(std::clamp<std::chrono::microseconds>(
+        lineTime(settings, *now), std::chrono::milliseconds(1), std::chrono::milliseconds(20)));
+    now = queued();
+    if (watch.queued(now, Clock::now())) progressed();
+  }
+  return std::nullopt;
+}
+
+LineWatch::LineWatch(const Settings& settings, Clock::time_point now)
+    : settings_(settings), last_(now) {}
+
+void LineWatch::taken(Clock::time_point now) {
+  last_ = now;
+  queued_.reset();  // grown by what was taken: the next reading starts afresh
+}
+
+bool LineWatch::queued(std::optional<DWORD> bytes, Clock::time_point now) {
+  if (bytes && *bytes > 0) queueSeen_ = true;
+  const bool moved = bytes && queued_ && *bytes < *queued_;
+  if (moved) last_ = now;
+  queued_ = bytes;
+  return moved;
+}
+
+std::chrono::milliseconds LineWatch::limit() const {
+  return settings_.writeTimeout +
+         (queueSeen_ ? std::chrono::milliseconds(0) : unseenQueueAllowance(settings_));
 }
 
 }  // namespace win32

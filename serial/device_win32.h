@@ -2,7 +2,10 @@
 
 #include <windows.h>
 
+#include <chrono>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "device.h"
@@ -10,12 +13,30 @@
 #include "unique_handle_win32.h"
 
 namespace serial {
+namespace win32 {
+
+// What keeps a second program off the port. Windows' serial drivers refuse a second opener;
+// Wine's do not, so there a lock file of our own does it.
+enum class Exclusivity { Driver, LockFile };
+
+// LockFile under Wine, Driver on Windows: the program writes no files there.
+Exclusivity exclusivityHere();
+
+bool underWine();
+
+}  // namespace win32
 
 // The Windows device behind openDevice(): a communications handle held exclusively.
 class Win32Device final : public Device {
  public:
   // Opens `path` ("\\.\COM1") and applies the settings; throws SerialError.
-  Win32Device(std::wstring path, const Settings& settings);
+  Win32Device(std::wstring path, const Settings& settings,
+              win32::Exclusivity exclusivity = win32::exclusivityHere());
+  // Output that was never drained (a write or drain failed) is discarded first, so that
+  // closing cannot wait on it.
+  ~Win32Device() override;
+  Win32Device(const Win32Device&) = delete;
+  Win32Device& operator=(const Win32Device&) = delete;
 
   void write(std::string_view bytes) override;
   void drain() override;
@@ -24,29 +45,70 @@ class Win32Device final : public Device {
 
  private:
   [[noreturn]] void fail(ErrorCode code, const char* operation, DWORD error) const;
-  [[noreturn]] void fail(ErrorCode code, const char* operation, const std::string& reason) const;
+  [[noreturn]] void fail(ErrorCode code, const char* operation, const std::string& reason,
+                         const std::string& advice = {}) const;
+  void lock(const std::wstring& path);
   void applySettings();
 
   std::string path_;  // UTF-8, for messages
   Settings settings_;
-  win32::UniqueHandle lock_;
+  win32::UniqueHandle lock_;  // released after the port
   win32::UniqueHandle handle_;
+  bool drained_ = true;           // nothing written since the last drain
+  bool discardUndrained_ = true;  // not for a pseudo-terminal under Wine
 };
 
-std::unique_ptr<Win32Device> openWin32Device(const std::wstring& path, const Settings& settings);
+std::unique_ptr<Win32Device> openWin32Device(
+    const std::wstring& path, const Settings& settings,
+    win32::Exclusivity exclusivity = win32::exclusivityHere());
 
 namespace win32 {
 
-// Windows' serial drivers refuse a second opener; Wine's do not. This lock file, opened
-// unshared, keeps a second copy of the program off the port there as well. `error` is
-// ERROR_SHARING_VIOLATION while another holds it; any other failure is no reason to stop.
-UniqueHandle lockPort(const std::wstring& path, DWORD* error);
+// The lock file for `path` in the temporary folder, opened unshared and deleted on close.
+// `error` is ERROR_SHARING_VIOLATION while another holds it; `file` is where it is.
+UniqueHandle lockPort(const std::wstring& path, DWORD* error, std::wstring* file = nullptr);
 
 // The error for a CreateFile failure: a held COM port answers "access denied".
 ErrorCode openErrorCode(DWORD error);
 
+// The advice for a CreateFile failure: "access denied" is also how a port this user may not
+// open answers, and, under Wine, a COM port that leads to a folder.
+std::string openAdvice(DWORD error);
+
 // The system's text for an error, with its number: "Access is denied. (error 5)".
 std::string systemReason(DWORD error);
+
+// Tells a slow line from one that stopped. It has stopped once nothing has been taken and the
+// driver's output queue has not shrunk for the write timeout; where the driver never shows a
+// queue (Wine on a pseudo-terminal, some USB adapters: they refuse bytes while saying 0 are
+// queued), room may come back only in bursts, so for unseenQueueAllowance() more.
+class LineWatch {
+ public:
+  using Clock = std::chrono::steady_clock;
+  LineWatch(const Settings& settings, Clock::time_point now);
+
+  // Bytes were taken.
+  void taken(Clock::time_point now);
+  // What the driver says it still holds (nullopt: it cannot say); true when that is less
+  // than the last reading since bytes were taken: the line moved.
+  bool queued(std::optional<DWORD> bytes, Clock::time_point now);
+  bool stopped(Clock::time_point now) const { return now - last_ >= limit(); }
+  // How long the line may stand still, as things look now.
+  std::chrono::milliseconds limit() const;
+  std::optional<DWORD> lastQueued() const { return queued_; }
+
+ private:
+  Settings settings_;
+  Clock::time_point last_;
+  std::optional<DWORD> queued_;
+  bool queueSeen_ = false;  // the driver has shown a queue of at least one byte
+};
+
+// Waits until the driver's output queue (`queued`) is empty, calling `progressed` whenever it
+// shrinks; the reason it gave up on a queue that stopped moving, or nullopt.
+std::optional<std::string> drainQueue(const Settings& settings,
+                                      const std::function<std::optional<DWORD>()>& queued,
+                                      const std::function<void()>& progressed);
 
 }  // namespace win32
 }  // namespace serial

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -179,15 +180,22 @@ std::size_t Project1::fillLine() {
   }
   const std::string block(1024, 'z');
   std::size_t filled = 0;
-  // Full once a round after a pause takes nothing: the kernel moves what was written on
-  // towards the reading side in the background, which makes room again for a while.
-  for (std::size_t round = 1; round > 0;) {
-    round = 0;
+  // Full once rounds after a pause take nothing and the reading side's buffer has stopped
+  // filling: the kernel moves what was written on towards that side in the background, and
+  // under load it may do so only after a pause, making room again.
+  int waiting = -1;  // what the reading side holds
+  const auto deadline = Clock::now() + std::chrono::seconds(10);
+  for (int quiet = 0; quiet < 3 && Clock::now() < deadline;) {
+    std::size_t round = 0;
     for (ssize_t n; (n = ::write(filler.get(), block.data(), block.size())) > 0;) {
       round += static_cast<std::size_t>(n);
     }
     filled += round;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    int now = 0;
+    if (::ioctl(line().master(), FIONREAD, &now) != 0) now = -1;
+    quiet = round == 0 && now > 0 && now == waiting ? quiet + 1 : 0;
+    waiting = now;
   }
   return filled;
 }

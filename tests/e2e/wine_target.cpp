@@ -11,12 +11,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
+#include <thread>
 
+#include "golden_job.h"
 #include "private_dev.h"
+#include "project1_fixture.h"
 #include "target.h"
 #include "unique_fd_posix.h"
 
@@ -157,6 +161,14 @@ class WineTarget : public Target {
     return std::make_unique<ProcessHold>(std::move(holder));
   }
 
+  // com1_probe with `args`, COM1 on the line.
+  std::unique_ptr<Process> probe(const std::vector<std::string>& args) {
+    mapCom1IfNeeded(line_->slavePath());
+    std::vector<std::string> argv{E2E_WINE, probe_};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return std::make_unique<Process>(argv, wineOptions(), "com1_probe");
+  }
+
   // Wine keeps up with xdotool's pace as the native program does: the full count.
   int burstClicks() const override { return 1000; }
   // The wineserver, not the program, holds the devices' descriptors.
@@ -217,6 +229,43 @@ class WineTarget : public Target {
   std::unique_ptr<testing_support::PtyPair> line_;
   std::string mapped_;
 };
+
+// The Windows device itself on the pty, driven by com1_probe.
+class WineDevice : public Project1 {
+ protected:
+  WineTarget& wine() { return static_cast<WineTarget&>(t()); }
+};
+
+// A pseudo-terminal frees room as its reader goes on, but does not wake a writer that waits
+// for it: under Wine a write call then waits out its whole time. A line that is still moving
+// must not be taken for one that stopped.
+TEST_F(WineDevice, ALineThatFreesRoomWithoutWakingTheWriterStillTakesTheWholeReceipt) {
+  const std::size_t filled = fillLine();
+  ASSERT_GT(filled, 0u);
+  const auto probe = wine().probe({"write"});
+  // The probe has the port, and its write waits on the full line...
+  ASSERT_TRUE(waitFor([&] { return !holdersOf(lineDevice_).empty() || !probe->running(); }, 60s));
+  std::this_thread::sleep_for(1s);
+  // ...when the far side starts reading, slowly: a byte every 2 ms.
+  std::atomic<bool> stop{false};
+  std::string came;
+  std::thread reader([&] {
+    while (!stop) {
+      came += line().read(1, 10ms);
+      std::this_thread::sleep_for(2ms);
+    }
+  });
+  const auto status = probe->waitExit(60s);
+  stop = true;
+  reader.join();
+  came += line().readUntilQuiet(300ms);
+  ASSERT_TRUE(status) << "com1_probe did not end";
+  EXPECT_EQ(status->describe(), "exit code 0") << probe->out() << probe->err();
+  ASSERT_GE(came.size(), filled);
+  EXPECT_EQ(came.substr(0, filled), std::string(filled, 'z'));
+  EXPECT_EQ(testing_support::toHex(came.substr(filled)),
+            testing_support::toHex(testing_support::goldenJob()));
+}
 
 }  // namespace
 

@@ -1,6 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <functional>
+#include <optional>
+#include <thread>
+#include <utility>
+#include <vector>
 
 #include "big5.h"
 #include "device_win32.h"
@@ -46,6 +52,22 @@ TEST(OpenError, FollowsWhatWindowsSaid) {
   }
 }
 
+TEST(OpenError, AccessDeniedIsAdvisedAsAPortInUseOrOneThisUserMayNotOpen) {
+  // Windows says "access denied" for a port another program holds, but so does a port the
+  // user may not open, and under Wine a COM port that leads to a folder.
+  const std::string denied = serial::win32::openAdvice(ERROR_ACCESS_DENIED);
+  for (const char* part : {"in use by another program", "close the program that holds it",
+                           "this user may not open it", "read and write", "not a folder"}) {
+    EXPECT_NE(denied.find(part), std::string::npos) << part << " in: " << denied;
+  }
+  // Other errors keep their own advice.
+  for (const DWORD error : {ERROR_SHARING_VIOLATION, ERROR_FILE_NOT_FOUND, ERROR_GEN_FAILURE}) {
+    EXPECT_EQ(serial::win32::openAdvice(error),
+              serial::adviceFor(serial::win32::openErrorCode(error)))
+        << error;
+  }
+}
+
 TEST(OpenError, ReasonIsTheSystemsTextWithItsNumberOnOneLine) {
   const std::string denied = serial::win32::systemReason(ERROR_ACCESS_DENIED);
   EXPECT_GT(denied.size(), std::string(" (error 5)").size());
@@ -73,8 +95,12 @@ TEST_F(Win32DeviceOpen, PathsThatLeadToNoSerialPortFailWithTheirOwnError) {
     std::wstring path;
     ErrorCode code;
     const char* description;
+    std::string advice = {};  // the error's own when empty
   } cases[] = {
       {L"C:\\nonexistent\\x", ErrorCode::NoSuchPort, "COM1 (C:\\nonexistent\\x): open: "},
+      // A folder: "access denied", which says nothing of another program holding it.
+      {L"C:\\windows", ErrorCode::InUse,
+       "COM1 (C:\\windows): open: ", serial::win32::openAdvice(ERROR_ACCESS_DENIED)},
       {file, ErrorCode::NotSerialDevice, "open: not a character device (file type 1)."},
       // A character device, but not a communications one.
       {L"\\\\.\\NUL", ErrorCode::NotSerialDevice, "COM1 (\\\\.\\NUL): GetCommState: "},
@@ -88,7 +114,7 @@ TEST_F(Win32DeviceOpen, PathsThatLeadToNoSerialPortFailWithTheirOwnError) {
     EXPECT_EQ(e.code(), c.code);
     EXPECT_NE(e.description().find(c.description), std::string::npos) << e.description();
     // Every description ends with advice a person can act on.
-    const std::string advice = serial::adviceFor(c.code);
+    const std::string advice = c.advice.empty() ? serial::adviceFor(c.code) : c.advice;
     EXPECT_EQ(e.description().substr(e.description().size() - advice.size()), advice);
   }
   EXPECT_NE(errorOpening(L"C:\\nonexistent\\x").description().find("(error 3)."),
@@ -122,6 +148,205 @@ TEST_F(Win32DeviceOpen, ASecondOpenerOfTheSamePortIsTurnedAwayEvenWhereTheDriver
   // A failed open lets go of the lock too, and nothing is left behind.
   EXPECT_FALSE(exists(tempPath(L"Project1-serial-port.lock")));
   EXPECT_TRUE(serial::win32::lockPort(path, &error));
+}
+
+// The temporary folder as this process sees it, changed for one test.
+class TemporaryFolderSetTo {
+ public:
+  explicit TemporaryFolderSetTo(const std::wstring& folder) {
+    for (const wchar_t* name : {L"TMP", L"TEMP"}) {
+      wchar_t value[MAX_PATH + 1] = {};
+      const DWORD n = ::GetEnvironmentVariableW(name, value, MAX_PATH + 1);
+      saved_.emplace_back(
+          name, n > 0 && n <= MAX_PATH ? std::optional<std::wstring>(value) : std::nullopt);
+      ::SetEnvironmentVariableW(name, folder.c_str());
+    }
+  }
+  ~TemporaryFolderSetTo() {
+    for (const auto& [name, value] : saved_) {
+      ::SetEnvironmentVariableW(name.c_str(), value ? value->c_str() : nullptr);
+    }
+  }
+  TemporaryFolderSetTo(const TemporaryFolderSetTo&) = delete;
+  TemporaryFolderSetTo& operator=(const TemporaryFolderSetTo&) = delete;
+
+ private:
+  std::vector<std::pair<std::wstring, std::optional<std::wstring>>> saved_;
+};
+
+TEST_F(Win32DeviceOpen, WithoutALockFileWineRefusesThePortAndWindowsNeedsNone) {
+  // Under Wine the lock file is all that keeps a second copy off the port: without it the
+  // two would share the line. On Windows the driver does it, and no file is written.
+  EXPECT_EQ(serial::win32::exclusivityHere(), serial::win32::underWine()
+                                                  ? serial::win32::Exclusivity::LockFile
+                                                  : serial::win32::Exclusivity::Driver);
+  file = tempPath(L"project1-not-a-folder");
+  const HANDLE made = ::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(made, INVALID_HANDLE_VALUE);
+  ::CloseHandle(made);
+  const std::wstring port = L"C:\\nonexistent\\port";
+  const struct {
+    const char* name;
+    std::wstring folder;
+  } cases[] = {
+      {"a folder that does not exist", L"C:\\nonexistent\\temp\\"},
+      {"a file where the folder should be", file + L"\\"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const TemporaryFolderSetTo temp(c.folder);
+    const auto error = [&](serial::win32::Exclusivity exclusivity) {
+      try {
+        serial::openWin32Device(port, {}, exclusivity);
+      } catch (const SerialError& e) {
+        return e;
+      }
+      ADD_FAILURE() << "opened";
+      return SerialError(ErrorCode::NoSuchPort, "");
+    };
+    const SerialError refused = error(serial::win32::Exclusivity::LockFile);
+    EXPECT_EQ(refused.code(), ErrorCode::OpenFailed);
+    const std::string& text = refused.description();
+    EXPECT_NE(text.find("COM1 (C:\\nonexistent\\port): lock: no lock file "), std::string::npos)
+        << text;
+    EXPECT_NE(text.find("Project1-serial-port.lock: "), std::string::npos) << text;
+    EXPECT_NE(text.find("(error "), std::string::npos) << text;
+    EXPECT_NE(text.find("check that the temporary folder (TEMP) exists"), std::string::npos)
+        << text;
+    // Windows' own exclusivity needs no folder: the port itself is what is missing here.
+    EXPECT_EQ(error(serial::win32::Exclusivity::Driver).code(), ErrorCode::NoSuchPort);
+  }
+}
+
+TEST_F(Win32DeviceOpen, OnWindowsTheDriverAloneDecidesWhoHasThePort) {
+  const std::wstring path = L"C:\\nonexistent\\port";
+  DWORD error = 0;
+  const auto lock = serial::win32::lockPort(path, &error);
+  ASSERT_TRUE(lock) << error;
+  // A lock file left by a copy under Wine means nothing to a copy that takes none.
+  try {
+    serial::openWin32Device(path, {}, serial::win32::Exclusivity::Driver);
+    ADD_FAILURE() << "opened";
+  } catch (const SerialError& e) {
+    EXPECT_EQ(e.code(), ErrorCode::NoSuchPort) << e.description();
+  }
+}
+
+// When a line counts as stopped: by what it takes and what the driver says it holds.
+TEST(LineWatch, ALineHasStoppedOnlyOnceNothingMovedForTheTimeoutOrLongerWhereNoQueueShows) {
+  using serial::win32::LineWatch;
+  using namespace std::chrono_literals;
+  const serial::Settings settings{};  // 3 s, and 4.27 s more for a queue out of sight
+  const auto unseen = settings.writeTimeout + serial::unseenQueueAllowance(settings);
+  ASSERT_EQ(unseen, 7267ms);
+  const auto t0 = LineWatch::Clock::time_point{} + 1h;
+  struct Step {
+    std::chrono::milliseconds at;
+    enum { Taken, Queued } what;
+    std::optional<DWORD> queued = std::nullopt;
+    bool moved = false;  // what queued() says
+  };
+  const struct {
+    const char* name;
+    std::vector<Step> steps;
+    std::chrono::milliseconds stoppedAt;  // since the last step
+  } cases[] = {
+      {"nothing taken, a queue that shows",
+       {{0ms, Step::Queued, 512}, {200ms, Step::Queued, 512}},
+       settings.writeTimeout - 200ms},
+      {"nothing taken, a queue that always says 0 (Wine on a pty)",
+       {{0ms, Step::Queued, 0}, {200ms, Step::Queued, 0}},
+       unseen - 200ms},
+      {"nothing taken, no queue to be had", {{0ms, Step::Queued}}, unseen},
+      {"a queue that shrinks is a line that moves",
+       {{0ms, Step::Queued, 512}, {2900ms, Step::Queued, 500, true}},
+       settings.writeTimeout},
+      {"a queue that grows is not", {{0ms, Step::Queued, 500}, {2900ms, Step::Queued, 512}}, 100ms},
+      {"bytes taken, in bursts seconds apart",
+       {{0ms, Step::Queued, 0}, {4000ms, Step::Taken}, {9000ms, Step::Taken}},
+       unseen},
+      {"after bytes were taken the queue's next reading is only a start",
+       {{0ms, Step::Queued, 100},
+        {1000ms, Step::Taken},
+        {1100ms, Step::Queued, 400},
+        {1200ms, Step::Queued, 300, true}},
+       settings.writeTimeout},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    LineWatch watch(settings, t0);
+    for (const Step& step : c.steps) {
+      if (step.what == Step::Taken) {
+        watch.taken(t0 + step.at);
+      } else {
+        EXPECT_EQ(watch.queued(step.queued, t0 + step.at), step.moved) << step.at.count();
+      }
+      EXPECT_FALSE(watch.stopped(t0 + step.at));
+    }
+    const auto last = t0 + c.steps.back().at;
+    EXPECT_FALSE(watch.stopped(last + c.stoppedAt - 1ms));
+    EXPECT_TRUE(watch.stopped(last + c.stoppedAt));
+  }
+}
+
+// The drain waits for the driver's queue as long as it moves, and no longer.
+TEST(Drain, WaitsWhileTheQueueMovesAndGivesUpOnOneThatStandsStill) {
+  using namespace std::chrono_literals;
+  using Clock = std::chrono::steady_clock;
+  serial::Settings settings;
+  settings.writeTimeout = 300ms;
+  const struct {
+    const char* name;
+    std::vector<DWORD> readings;  // the last one repeats for ever
+    bool unseen;                  // the driver cannot say
+    bool gaveUp;
+    int progress;
+  } cases[] = {
+      {"empty", {0}, false, false, 0},
+      {"a queue the driver cannot show", {}, true, false, 0},
+      // 20 readings about 20 ms apart: longer than the timeout, but never still for it.
+      {"a slow queue that keeps moving",
+       {40, 38, 36, 34, 32, 30, 28, 26, 24, 22, 20, 18, 16, 14, 12, 10, 8, 6, 4, 2, 0},
+       false,
+       false,
+       20},
+      {"a queue that stops moving", {40, 30, 20}, false, true, 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::size_t at = 0;
+    int progress = 0;
+    Clock::time_point lastMove = Clock::now();
+    const auto started = Clock::now();
+    const auto reason = serial::win32::drainQueue(
+        settings,
+        [&]() -> std::optional<DWORD> {
+          if (c.unseen) return std::nullopt;
+          const DWORD now = c.readings[std::min(at, c.readings.size() - 1)];
+          ++at;
+          // Slow enough that the whole drain outlasts the timeout.
+          if (now > 0 && now < 40 && c.readings.back() == 0) std::this_thread::sleep_for(20ms);
+          return now;
+        },
+        [&] {
+          ++progress;
+          lastMove = Clock::now();
+        });
+    const auto took = Clock::now() - started;
+    EXPECT_EQ(reason.has_value(), c.gaveUp) << reason.value_or("");
+    EXPECT_EQ(progress, c.progress);
+    if (c.gaveUp) {
+      EXPECT_NE(reason->find("nothing sent for 300 ms (20 bytes still queued)"), std::string::npos)
+          << *reason;
+      EXPECT_GE(Clock::now() - lastMove, settings.writeTimeout);
+      EXPECT_LT(Clock::now() - lastMove, settings.writeTimeout + 500ms);
+    } else if (c.progress > 0) {
+      EXPECT_GT(took, settings.writeTimeout);
+    } else {
+      EXPECT_LT(took, settings.writeTimeout);
+    }
+  }
 }
 
 // What WideCharToMultiByte does that iconv does not: best-fit characters and surrogates.

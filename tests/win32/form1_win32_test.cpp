@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <optional>
+
 #include "form1.h"
 #include "form1_win32.h"
 #include "golden_job.h"
@@ -120,6 +123,44 @@ TEST_F(Form1Window, BytesThatFailAfterTheClickReturnedAreReportedToo) {
   ASSERT_EQ(alerts.size(), 1u);
   EXPECT_EQ(alerts[0].rfind(L"Error 8020\n\n", 0), 0u) << alerts[0];
   EXPECT_EQ(form.exitCode(), app::kErrorExitCode);
+}
+
+// Told to quit rather than closed (a session ending, PostQuitMessage): the receipt still
+// going out is seen out, and one that fails is reported, as after closing the window.
+TEST_F(Form1Window, QuittingEndsAsClosingDoesWithTheReceiptSeenOutOrItsFailureShown) {
+  const struct {
+    const char* name;
+    std::optional<std::size_t> failAfter;
+    int quitCode;
+    int exitCode;
+  } cases[] = {
+      {"a line that takes it all", std::nullopt, 0, 0},
+      {"quit with a code of its own", std::nullopt, 3, 3},
+      {"a line that fails after the click", 200, 0, app::kErrorExitCode},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto slow = std::make_shared<Line>();
+    slow->perByte = std::chrono::microseconds(200);  // 53 ms for the receipt: still going out
+    slow->failAfter = c.failAfter;
+    std::vector<std::wstring> shown;
+    Form1 quitting{standInOpener(slow),
+                   [&](HWND, const std::wstring& text) { shown.push_back(text); }};
+    quitting.show(SW_SHOW);
+    ::SendMessageW(quitting.command1(), BM_CLICK, 0, 0);
+    ::PostQuitMessage(c.quitCode);
+    EXPECT_EQ(quitting.run(), c.exitCode);
+    EXPECT_EQ(quitting.window(), nullptr);
+    EXPECT_EQ(slow->released(), 1) << "the port was not released before the end";
+    if (c.failAfter) {
+      EXPECT_EQ(slow->received(), goldenJob().substr(0, *c.failAfter));
+      ASSERT_EQ(shown.size(), 1u);
+      EXPECT_EQ(shown[0].rfind(L"Error 8020\n\n", 0), 0u) << shown[0];
+    } else {
+      EXPECT_EQ(toHex(slow->received()), toHex(goldenJob()));
+      EXPECT_TRUE(shown.empty());
+    }
+  }
 }
 
 TEST_F(Form1Window, ClosingTheWindowEndsTheProgramWithoutTouchingThePort) {

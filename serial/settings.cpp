@@ -10,8 +10,6 @@ std::chrono::microseconds lineTime(const Settings& settings, std::size_t bytes) 
   return std::chrono::microseconds(bytes * bitsPerByte * 1'000'000ULL / settings.baud);
 }
 
-}  // namespace serial
-
 std::chrono::milliseconds unseenQueueAllowance(const Settings& settings) {
   return std::chrono::ceil<std::chrono::milliseconds>(lineTime(settings, 4096));
 }
@@ -19,3 +17,5 @@ std::chrono::milliseconds unseenQueueAllowance(const Settings& settings) {
 std::chrono::milliseconds stallLimit(const Settings& settings) {
   return settings.writeTimeout + unseenQueueAllowance(settings) + std::chrono::seconds(2);
 }
+
+}  // namespace serial

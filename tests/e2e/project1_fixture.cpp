@@ -180,13 +180,18 @@ std::size_t Project1::fillLine() {
   const std::string block(1024, 'z');
   std::size_t filled = 0;
   // Full once a round after a pause takes nothing: the kernel moves what was written on
-  // towards the reading side in the background, which makes room again for a while.
-  for (std::size_t round = 1; round > 0;) {
-    round = 0;
-    for (ssize_t n; (n = ::write(filler.get(), block.data(), block.size())) > 0;) {
-      round += static_cast<std::size_t>(n);
+  // towards the reading side in the background, which makes room again for a while. Small
+  // writes go on after large ones fail: the pty hands out recycled small buffers beyond its
+  // limit (after a busy run there are many), and the program's writes are small.
+  for (int idle = 0; idle < 2;) {
+    std::size_t round = 0;
+    for (const std::size_t size : {block.size(), std::size_t{64}, std::size_t{1}}) {
+      for (ssize_t n; (n = ::write(filler.get(), block.data(), size)) > 0;) {
+        round += static_cast<std::size_t>(n);
+      }
     }
     filled += round;
+    idle = round > 0 ? 0 : idle + 1;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   return filled;

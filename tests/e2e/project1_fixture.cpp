@@ -78,14 +78,18 @@ void Project1::TearDown() {
     program_->stop();
   }
   program_.reset();
+  session_ = nullptr;  // the test's own ended with it
   if (ready_) {
     EXPECT_TRUE(portReleased());
   }
 }
 
-void Project1::startWithWindow(Port port, std::string* window) {
+void Project1::startWithWindow(Port port, std::string* window, const EnvChanges& env) {
   const auto started = Clock::now();
-  program_ = t().start(port);
+  EnvChanges changes;
+  if (session_) changes.emplace_back("DISPLAY", session_->display());
+  changes.insert(changes.end(), env.begin(), env.end());
+  program_ = t().start(port, changes);
   std::vector<std::string> windows;
   const bool shown = waitFor(
       [&] {

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -84,8 +85,11 @@ std::string basename(const std::string& path) {
 
 std::string artifactsDir() {
   static const std::string dir = [] {
-    std::filesystem::create_directories(E2E_ARTIFACTS_DIR);
-    return std::string(E2E_ARTIFACTS_DIR);
+    // A run as another user (as-unprivileged) keeps its own, where that user may write.
+    const char* given = std::getenv("E2E_ARTIFACTS_DIR");
+    std::string path = given && *given ? given : E2E_ARTIFACTS_DIR;
+    std::filesystem::create_directories(path);
+    return path;
   }();
   return dir;
 }

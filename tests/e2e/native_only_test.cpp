@@ -169,7 +169,8 @@ TEST_F(Project1, ASignalToEndClosesTheWindowAndTheReceiptStillGoesOut) {
     const auto status = waitForExit();
     ASSERT_TRUE(status);
     EXPECT_EQ(status->describe(), "exit code 0");
-    EXPECT_EQ(program_->err(), "");
+    // Nothing to say when all went out (a sanitizer may add its own lines).
+    EXPECT_EQ(program_->err().find("Project1:"), std::string::npos) << program_->err();
   }
   // While the error box shows: as OK would, with the error's exit code.
   std::string window;

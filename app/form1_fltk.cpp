@@ -1,81 +1,330 @@
+#include "form1.h"
+#include "mscomm.h"
+#include "run_time.h"
+
+// Xlib's headers, through FLTK's too, define None, True and Status: after the project's own.
 #include <FL/Fl.H>
+#include <FL/Fl_Box.H>
 #include <FL/Fl_Button.H>
 #include <FL/Fl_Window.H>
-#include <FL/fl_ask.H>
+#include <FL/fl_draw.H>
+#include <FL/x.H>
+#include <X11/XKBlib.h>
+#include <X11/Xresource.h>
+#include <pthread.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cmath>
+#include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
-#include "form1.h"
-#include "mscomm.h"
-#include "run_time.h"
+// FLTK 1.3 reads its global options (visible focus, tooltips) from Fl_Preferences the first
+// time anything asks for them, and writes the preference files back: $HOME/.fltk/fltk.org/
+// fltk.prefs, and as root /etc/fltk. Only Fl_Button's handling and drawing of the focus and
+// FLTK's own message boxes ask here, so the window's button and its error box are this file's
+// own, and nothing in the program touches a file.
 
 namespace app {
 namespace {
 
-// X11 reports 96 dots per inch for the usual screen; FLTK 1.3 does not scale.
-constexpr int kDpi = 96;
+constexpr int kBaseDpi = 96;
 
-// A push button that, like a native one, also answers Enter while it has the focus.
+// The dots per inch desktop toolkits on X11 lay out with: the Xft.dpi resource that the
+// desktop (or xrdb) sets on the screen, else 96. The screen's millimetres are not used: X
+// servers commonly make them up from 96 dpi, or from a monitor's wrong EDID.
+int displayDpi() {
+  fl_open_display();
+  const char* resources = XResourceManagerString(fl_display);
+  if (!resources) return kBaseDpi;
+  XrmInitialize();
+  XrmDatabase database = XrmGetStringDatabase(resources);
+  if (!database) return kBaseDpi;
+  int dpi = kBaseDpi;
+  char* type = nullptr;
+  XrmValue value{};
+  if (XrmGetResource(database, "Xft.dpi", "Xft.Dpi", &type, &value) && value.addr) {
+    char* end = nullptr;
+    const double given = std::strtod(value.addr, &end);
+    if (end != value.addr && given >= 48 && given <= 960) {
+      dpi = static_cast<int>(std::lround(given));
+    }
+  }
+  XrmDestroyDatabase(database);
+  return dpi;
+}
+
+// Pixels at `dpi` for a length drawn at 96 dpi.
+int scaled(int pixelsAt96, int dpi) { return (pixelsAt96 * dpi + kBaseDpi / 2) / kBaseDpi; }
+
+// A push button as Windows has it: the left mouse button clicks on release inside it; Space
+// pushes it down and clicks once, on release (a held key's repeats change nothing); Enter
+// clicks at once and at every repeat, as the dialog manager does for the default button.
+// Escape and everything else are left to others.
 class PushButton : public Fl_Button {
  public:
   using Fl_Button::Fl_Button;
+
   int handle(int event) override {
-    if (event == FL_KEYBOARD && Fl::focus() == this &&
-        (Fl::event_key() == FL_Enter || Fl::event_key() == FL_KP_Enter) &&
-        !(Fl::event_state() & (FL_SHIFT | FL_CTRL | FL_ALT | FL_META))) {
-      do_callback();
-      return 1;
+    switch (event) {
+      case FL_ENTER:
+      case FL_LEAVE:
+        return 1;
+      case FL_FOCUS:
+        redraw();
+        return 1;
+      case FL_UNFOCUS:
+        // Windows lets a held Space go without a click when the focus moves away.
+        spaceDown_ = false;
+        look(mouseDown_ && Fl::event_inside(this));
+        redraw();
+        return 1;
+      case FL_PUSH:
+        if (Fl::event_button() != FL_LEFT_MOUSE) return 0;
+        (void)take_focus();
+        mouseDown_ = true;
+        look(true);
+        return 1;
+      case FL_DRAG:
+        if (mouseDown_) look(spaceDown_ || Fl::event_inside(this));
+        return 1;
+      case FL_RELEASE:
+        if (!mouseDown_ || Fl::event_button() != FL_LEFT_MOUSE) return 1;
+        mouseDown_ = false;
+        if (!spaceDown_) release(Fl::event_inside(this));
+        return 1;
+      case FL_KEYBOARD:
+        if (Fl::focus() != this || (Fl::event_state() & (FL_SHIFT | FL_CTRL | FL_ALT | FL_META))) {
+          return 0;
+        }
+        if (Fl::event_key() == ' ') {
+          spaceDown_ = true;
+          look(true);
+          return 1;
+        }
+        if (Fl::event_key() == FL_Enter || Fl::event_key() == FL_KP_Enter) {
+          do_callback();
+          return 1;
+        }
+        return 0;
+      case FL_KEYUP:
+        if (Fl::event_key() != ' ' || !spaceDown_) return 0;
+        spaceDown_ = false;
+        if (!mouseDown_) release(true);
+        return 1;
+      default:
+        return 0;
     }
-    return Fl_Button::handle(event);
   }
+
+  void draw() override {
+    const bool down = value() != 0;
+    const Fl_Color face = down ? selection_color() : color();
+    draw_box(down ? (down_box() ? down_box() : fl_down(box())) : box(), face);
+    const Fl_Color text = labelcolor();
+    if (down) labelcolor(fl_contrast(text, face));
+    draw_label();
+    labelcolor(text);
+    if (Fl::focus() == this) {
+      // Fl_Widget::draw_focus's dotted frame, without its question to the global options.
+      const Fl_Boxtype b = box();
+      fl_color(fl_contrast(FL_BLACK, color()));
+      fl_line_style(FL_DOT);
+      fl_rect(x() + Fl::box_dx(b), y() + Fl::box_dy(b), w() - Fl::box_dw(b) - 1,
+              h() - Fl::box_dh(b) - 1);
+      fl_line_style(FL_SOLID);
+    }
+  }
+
+ private:
+  void look(bool down) {
+    if ((value() != 0) != down) value(down ? 1 : 0);
+  }
+  void release(bool click) {
+    look(false);
+    if (click) do_callback();
+  }
+
+  bool mouseDown_ = false;
+  bool spaceDown_ = false;
 };
 
-// FLTK's message box does not wrap: break long paragraphs at spaces.
-std::string wrapped(const std::string& text, std::size_t width = 72) {
+// FLTK draws '@' sequences in labels as symbols: "@@" is a plain '@'.
+std::string plainLabel(const std::string& text) {
   std::string out;
-  std::size_t column = 0;
-  std::size_t i = 0;
-  while (i < text.size()) {
-    if (text[i] == '\n') {
-      out += '\n';
-      column = 0;
-      ++i;
-      continue;
-    }
-    const std::size_t end = std::min(text.find_first_of(" \n", i), text.size());
-    const std::size_t word = end - i;
-    if (column > 0 && column + 1 + word > width) {
-      out += '\n';
-      column = 0;
-    } else if (column > 0) {
-      out += ' ';
-      ++column;
-    }
-    out.append(text, i, word);
-    column += word;
-    i = end < text.size() && text[end] == ' ' ? end + 1 : end;
+  for (const char c : text) {
+    out += c;
+    if (c == '@') out += '@';
   }
   return out;
 }
 
+// The report on one line, for stderr: a terminal or a log learns what the box said.
+std::string oneLine(const std::string& text) {
+  std::string out;
+  bool firstBreak = true;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\n') {
+      out += text[i];
+      continue;
+    }
+    while (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    out += firstBreak ? ": " : " ";  // "Error 8002: ..."
+    firstBreak = false;
+  }
+  return out;
+}
+
+void say(const std::string& line) { (void)std::fprintf(stderr, "Project1: %s\n", line.c_str()); }
+
+// The error box: the report, an icon and OK, modal over Form1, and never larger than the
+// screen it is on: on a small screen the text gets smaller, and OK always stays in view.
+class ErrorBox {
+ public:
+  ErrorBox(const std::string& text, int dpi, int screenX, int screenY)
+      : text_(plainLabel(text)),
+        window_(1, 1, kProgramTitle),
+        icon_(0, 0, 1, 1, "!"),
+        message_(0, 0, 1, 1),
+        ok_(0, 0, 1, 1, "OK") {
+    window_.end();
+    window_.set_modal();
+    icon_.box(FL_THIN_UP_BOX);
+    icon_.labelfont(FL_TIMES_BOLD);
+    icon_.color(FL_WHITE);
+    icon_.labelcolor(FL_RED);
+    message_.label(text_.c_str());
+    message_.align(FL_ALIGN_LEFT | FL_ALIGN_TOP | FL_ALIGN_INSIDE | FL_ALIGN_WRAP);
+    ok_.callback([](Fl_Widget*, void* box) { static_cast<ErrorBox*>(box)->window_.hide(); }, this);
+    layOut(dpi, screenX, screenY);
+  }
+
+  // Until OK, Enter, Escape, the window manager's close, or hide().
+  void run() {
+    window_.show();
+    (void)ok_.take_focus();
+    while (window_.shown()) Fl::wait();
+  }
+
+  void hide() { window_.hide(); }
+
+ private:
+  void layOut(int dpi, int screenX, int screenY) {
+    int areaX = 0, areaY = 0, areaW = 0, areaH = 0;
+    Fl::screen_work_area(areaX, areaY, areaW, areaH, screenX, screenY);
+    const int margin = scaled(12, dpi);
+    const int icon = scaled(40, dpi);
+    const int buttonW = scaled(90, dpi);
+    const int buttonH = scaled(26, dpi);
+    // The window manager's title bar and borders, in its own unscaled pixels.
+    constexpr int kFrameW = 16;
+    constexpr int kFrameH = 48;
+    const int roomW = areaW - kFrameW;
+    const int roomH = areaH - kFrameH;
+    // A box draws its label 3 pixels in from either side.
+    constexpr int kInset = 3;
+    const int widest =
+        std::max(std::min(scaled(400, dpi), roomW - icon - 3 * margin - 2 * kInset), 40);
+
+    int size = scaled(FL_NORMAL_SIZE, dpi);
+    const int smallest = std::min(size, 8);
+    int textW = 0, textH = 0;
+    for (;; --size) {
+      fl_font(FL_HELVETICA, size);
+      textW = widest;
+      textH = 0;
+      fl_measure(text_.c_str(), textW, textH);
+      if (3 * margin + std::max(textH, icon) + buttonH <= roomH || size <= smallest) break;
+    }
+    const int W =
+        std::min(std::max(3 * margin + icon + textW + 2 * kInset, buttonW + 2 * margin), roomW);
+    const int H = std::min(3 * margin + std::max(textH, icon) + buttonH, roomH);
+    window_.resize(areaX + std::max((roomW - W) / 2, 0), areaY + std::max((roomH - H) / 2, 0), W,
+                   H);
+    icon_.resize(margin, margin, icon, icon);
+    icon_.labelsize(scaled(34, dpi));
+    message_.resize(2 * margin + icon, margin, W - 3 * margin - icon, H - 3 * margin - buttonH);
+    message_.labelsize(size);
+    ok_.resize((W - buttonW) / 2, H - margin - buttonH, buttonW, buttonH);
+    ok_.labelsize(size);
+  }
+
+  std::string text_;
+  Fl_Window window_;
+  Fl_Box icon_;
+  Fl_Box message_;
+  PushButton ok_;
+};
+
+// SIGTERM, SIGINT and SIGHUP close the window, as the user would: what is queued still goes
+// out. They are blocked and read from a signalfd in the event loop; made before the serial
+// control, whose thread inherits the blocked set and so never takes them.
+class CloseSignals {
+ public:
+  CloseSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int s : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&set, s);
+    if (pthread_sigmask(SIG_BLOCK, &set, &previous_) != 0) return;
+    fd_ = signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
+    // Without a way to read them they keep their default: better killed than deaf.
+    if (fd_ < 0) (void)pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+  }
+  ~CloseSignals() {
+    // Still blocked: one that comes while the program ends must not kill it half way.
+    if (fd_ >= 0) ::close(fd_);
+  }
+  CloseSignals(const CloseSignals&) = delete;
+  CloseSignals& operator=(const CloseSignals&) = delete;
+
+  int fd() const { return fd_; }
+
+  // Takes every signal that came; true when one did.
+  bool take() const {
+    bool came = false;
+    signalfd_siginfo info{};
+    while (::read(fd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) came = true;
+    return came;
+  }
+
+ private:
+  int fd_ = -1;
+  sigset_t previous_{};
+};
+
+class Form1;
+Form1* liveForm = nullptr;  // for the fatal handler, which has no other way to reach it
+
 class Form1 {
  public:
-  Form1()
-      : window_(toPixels(kClientWidth, kDpi), toPixels(kClientHeight, kDpi), kFormCaption),
-        Command1_(toPixels(kButtonLeft, kDpi), toPixels(kButtonTop, kDpi),
-                  toPixels(kButtonWidth, kDpi), toPixels(kButtonHeight, kDpi), kButtonCaption) {
+  explicit Form1(int dpi)
+      : dpi_(dpi),
+        window_(toPixels(kClientWidth, dpi), toPixels(kClientHeight, dpi), kFormCaption),
+        Command1_(toPixels(kButtonLeft, dpi), toPixels(kButtonTop, dpi),
+                  toPixels(kButtonWidth, dpi), toPixels(kButtonHeight, dpi), kButtonCaption) {
     window_.end();
+    window_.callback(&Form1::onClose, this);
+    Command1_.labelsize(scaled(FL_NORMAL_SIZE, dpi));
     Command1_.callback(&Form1::onClick, this);
     // Bytes that fail after a click has returned are reported all the same, on this thread.
     MSComm1_.setFailureListener([this] { Fl::awake(&Form1::onLateFailure, this); });
+    if (signals_.fd() >= 0) Fl::add_fd(signals_.fd(), FL_READ, &Form1::onSignal, this);
+    liveForm = this;
   }
+  ~Form1() {
+    liveForm = nullptr;
+    if (signals_.fd() >= 0) Fl::remove_fd(signals_.fd());
+  }
+  Form1(const Form1&) = delete;
+  Form1& operator=(const Form1&) = delete;
 
   int run() {
     window_.show();
-    Command1_.take_focus();
+    (void)Command1_.take_focus();
     while (!ended_ && Fl::first_window()) Fl::wait();
     Fl::flush();  // the window goes now, not after the last bytes have drained
     // Closed right after a click: the receipt may still be going out, and may still fail.
@@ -87,13 +336,38 @@ class Form1 {
     return exitCode_;
   }
 
+  // The display is gone: nothing can be shown, but what was queued still goes out (bounded),
+  // and stderr says how that went.
+  void displayLost() noexcept {
+    try {
+      const auto failure = MSComm1_.finish();
+      if (failure) {
+        say(oneLine(ErrorReport{failure->number(), failure->description()}.text()));
+      } else if (printed_ && !ended_) {
+        say("every receipt queued before the display was lost went out in full");
+      }
+    } catch (...) {
+      say("the receipt queued before the display was lost may not have gone out");
+    }
+  }
+
  private:
   static void onClick(Fl_Widget*, void* self) { static_cast<Form1*>(self)->click(); }
   static void onLateFailure(void* self) { static_cast<Form1*>(self)->lateFailure(); }
+  static void onSignal(int, void* self) { static_cast<Form1*>(self)->signalled(); }
+  static void onClose(Fl_Widget*, void* self) {
+    // FLTK closes a window on Escape through the same callback; Windows' window ignores it.
+    if (Fl::event() == FL_SHORTCUT && Fl::event_key() == FL_Escape) return;
+    static_cast<Form1*>(self)->window_.hide();
+  }
 
   void click() {
     if (ended_) return;
-    if (const auto report = Command1_Click(MSComm1_)) end(*report);
+    if (const auto report = Command1_Click(MSComm1_)) {
+      end(*report);
+    } else {
+      printed_ = true;
+    }
   }
 
   void lateFailure() {
@@ -103,30 +377,51 @@ class Form1 {
     }
   }
 
-  // An error ends the program once the user has seen it.
-  void end(const ErrorReport& report) {
-    ended_ = true;
-    fl_message_title(kProgramTitle);
-    fl_alert("%s", wrapped(report.text()).c_str());
-    exitCode_ = kErrorExitCode;
+  void signalled() {
+    if (!signals_.take()) return;
+    signalled_ = true;
+    if (box_) box_->hide();  // as OK would: the program then ends with the error's code
     window_.hide();
   }
 
-  serial::MSComm MSComm1_;  // first in, last out: the port outlives the window
+  // An error ends the program once the user has seen it; stderr has it too. Closed by a
+  // signal, nobody may be there to see a box: stderr only.
+  void end(const ErrorReport& report) {
+    ended_ = true;
+    exitCode_ = kErrorExitCode;
+    const std::string text = report.text();
+    say(oneLine(text));
+    if (!signalled_) {
+      ErrorBox box(text, dpi_, window_.x() + window_.w() / 2, window_.y() + window_.h() / 2);
+      box_ = &box;
+      box.run();
+      box_ = nullptr;
+    }
+    window_.hide();
+  }
+
+  CloseSignals signals_;    // before the serial control's thread is made
+  serial::MSComm MSComm1_;  // the port outlives the window
+  int dpi_;
   Fl_Window window_;
   PushButton Command1_;
+  ErrorBox* box_ = nullptr;  // while one is showing
   bool ended_ = false;
+  bool signalled_ = false;  // closed by a signal
+  bool printed_ = false;    // a click queued a receipt
   int exitCode_ = 0;
 };
 
-// FLTK's own fatal handler prints and calls exit(1) too; this one says who is speaking.
+// Called by FLTK for what it cannot go on after, above all a lost X server ("X I/O error"),
+// from inside Xlib: it must not return. FLTK's own prints and calls exit(1).
 void fatal(const char* format, ...) {
   char message[512];
   std::va_list args;
   va_start(args, format);
   (void)std::vsnprintf(message, sizeof message, format, args);
   va_end(args);
-  (void)std::fprintf(stderr, "Project1: %s\n", message);
+  say(message);
+  if (liveForm) liveForm->displayLost();
   std::exit(2);
 }
 
@@ -135,8 +430,12 @@ void fatal(const char* format, ...) {
 int runForm1() {
   Fl::fatal = fatal;
   Fl::lock();  // lets the serial control's thread wake the event loop
-  fl_close = "OK";
-  Form1 form;
+  const int dpi = displayDpi();
+  // A held key sends key presses only: no made-up releases between them for a button to
+  // take as a click.
+  Bool detectable = False;
+  (void)XkbSetDetectableAutoRepeat(fl_display, True, &detectable);
+  Form1 form(dpi);
   return form.run();
 }
 

@@ -1,5 +1,7 @@
 #include "harness.h"
 
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -10,6 +12,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -82,8 +85,11 @@ std::string basename(const std::string& path) {
 
 std::string artifactsDir() {
   static const std::string dir = [] {
-    std::filesystem::create_directories(E2E_ARTIFACTS_DIR);
-    return std::string(E2E_ARTIFACTS_DIR);
+    // A run as another user (as-unprivileged) keeps its own, where that user may write.
+    const char* given = std::getenv("E2E_ARTIFACTS_DIR");
+    std::string path = given && *given ? given : E2E_ARTIFACTS_DIR;
+    std::filesystem::create_directories(path);
+    return path;
   }();
   return dir;
 }
@@ -327,7 +333,8 @@ int textLines(const Image& image) {
   return lines;
 }
 
-XSession::XSession() {
+XSession::XSession(int screenWidth, int screenHeight)
+    : screenWidth_(screenWidth), screenHeight_(screenHeight) {
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) fail(errnoText("pipe"));
   // -displayfd: the server picks a free display and says which once it accepts clients.
@@ -335,7 +342,7 @@ XSession::XSession() {
     xvfb_ = std::make_unique<Process>(
         std::vector<std::string>{
             tools().xvfb, "-displayfd", "3", "-screen", "0",
-            std::to_string(kScreenWidth) + "x" + std::to_string(kScreenHeight) + "x24", "-nolisten",
+            std::to_string(screenWidth) + "x" + std::to_string(screenHeight) + "x24", "-nolisten",
             "tcp", "-noreset"},
         [&] {
           Process::Options options;
@@ -385,9 +392,21 @@ XSession::XSession() {
   if (!managed) fail("openbox did not start on " + display_ + ": " + wm_->err());
 }
 
-XSession::~XSession() {
+XSession::~XSession() { endServer(); }
+
+void XSession::endServer() {
   wm_.reset();
   xvfb_.reset();
+}
+
+void XSession::setResources(const std::string& resources) {
+  Display* display = XOpenDisplay(display_.c_str());
+  if (!display) fail("cannot open " + display_);
+  XChangeProperty(display, DefaultRootWindow(display), XA_RESOURCE_MANAGER, XA_STRING, 8,
+                  PropModeReplace, reinterpret_cast<const unsigned char*>(resources.data()),
+                  static_cast<int>(resources.size()));
+  XSync(display, False);
+  XCloseDisplay(display);
 }
 
 RunResult XSession::xdotool(const std::vector<std::string>& args, Ms timeout) {

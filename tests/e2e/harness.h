@@ -131,7 +131,11 @@ int textLines(const Image& image);
 // A private X server with a window manager, for one test executable.
 class XSession {
  public:
-  XSession();  // throws std::runtime_error when either does not come up
+  static constexpr int kScreenWidth = 1024;
+  static constexpr int kScreenHeight = 768;
+
+  // Throws std::runtime_error when either does not come up.
+  explicit XSession(int screenWidth = kScreenWidth, int screenHeight = kScreenHeight);
   ~XSession();
   XSession(const XSession&) = delete;
   XSession& operator=(const XSession&) = delete;
@@ -146,8 +150,14 @@ class XSession {
   // The window's own area (the client area: the window manager's frame is outside), placed on
   // the screen.
   Box windowGeometry(const std::string& window);
-  static constexpr int kScreenWidth = 1024;
-  static constexpr int kScreenHeight = 768;
+  int screenWidth() const { return screenWidth_; }
+  int screenHeight() const { return screenHeight_; }
+
+  // Sets the screen's resource database (RESOURCE_MANAGER, what xrdb loads), e.g. "Xft.dpi: 144".
+  void setResources(const std::string& resources);
+
+  // Ends the window manager and the X server now, as a crash or a logout would.
+  void endServer();
 
   // Screenshots until two in a row agree and show more than one colour: drawn and settled.
   // The last is kept as artifacts/<name>.png.
@@ -161,6 +171,8 @@ class XSession {
   std::unique_ptr<Process> xvfb_;
   std::unique_ptr<Process> wm_;
   std::string display_;
+  int screenWidth_;
+  int screenHeight_;
 };
 
 // PIDs of processes other than this one with a descriptor open on the character device `rdev`.

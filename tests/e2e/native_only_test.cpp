@@ -1,11 +1,34 @@
 // What only the FLTK build has to do.
 
-#include <algorithm>
+#include <signal.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <thread>
+
+#include "golden_job.h"
 #include "project1_fixture.h"
+#include "run_time.h"
 
 namespace e2e {
 namespace {
+
+using namespace std::chrono_literals;
+using testing_support::goldenJob;
+using testing_support::toHex;
+
+// Waits for the one message box titled Project1; empty when none came.
+std::string errorBox(XSession& x, Process& program) {
+  std::vector<std::string> found;
+  waitFor(
+      [&] {
+        found = x.visibleWindows("^Project1$");
+        return !found.empty() || !program.running();
+      },
+      15s, 50ms);
+  return found.size() == 1 ? found.front() : std::string();
+}
 
 TEST_F(Project1, WithoutADisplayItSaysSoOnOneLineAndEnds) {
   program_ = t().start(Port::Line, {{"DISPLAY", std::nullopt}});
@@ -19,6 +42,171 @@ TEST_F(Project1, WithoutADisplayItSaysSoOnOneLineAndEnds) {
   EXPECT_NE(err.find("display"), std::string::npos) << err;
   EXPECT_EQ(program_->out(), "");
   EXPECT_TRUE(portUntouched());
+}
+
+}  // namespace
+}  // namespace e2e
+
+namespace e2e {
+namespace {
+
+using namespace std::chrono_literals;
+using testing_support::goldenJob;
+using testing_support::toHex;
+
+// The program reads and writes no files: the toolkit must not either (FLTK keeps its options
+// in $HOME/.fltk, and writes them back on the first look).
+TEST_F(Project1, LeavesTheHomeDirectoryAlone) {
+  char made[] = "/tmp/project1-home.XXXXXX";
+  ASSERT_NE(::mkdtemp(made), nullptr);
+  const std::filesystem::path home = made;
+  const struct {
+    const char* name;
+    std::filesystem::path home;
+  } cases[] = {
+      {"an empty home", home / "empty"},
+      {"a home that is not there", home / "missing" / "home"},
+  };
+  std::filesystem::create_directory(home / "empty");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string window;
+    // A click that fails shows the error box: the window, its button, the box and its button
+    // all take the focus in turn.
+    ASSERT_NO_FATAL_FAILURE(startWithWindow(Port::Missing, &window, {{"HOME", c.home.string()}}));
+    activate(Activation::Click, window);
+    const std::string box = errorBox(x(), *program_);
+    ASSERT_FALSE(box.empty()) << "no error box";
+    x().xdotoolOk({"windowactivate", "--sync", box, "key", "Return"});
+    const auto status = waitForExit();
+    ASSERT_TRUE(status);
+    EXPECT_EQ(status->describe(), "exit code " + std::to_string(app::kErrorExitCode));
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(home / "empty"));
+  EXPECT_FALSE(std::filesystem::exists(home / "missing"));
+  std::filesystem::remove_all(home);
+}
+
+// Form1 is laid out in twips: at the display's DPI, as desktop programs on X11 take it from the
+// Xft.dpi resource (96 when it is not set: the other tests).
+TEST_F(Project1, ScalesForm1WithTheDisplaysDpi) {
+  XSession own;
+  own.setResources("Xft.dpi:\t144\n");
+  useSession(own);
+  std::string window;
+  ASSERT_NO_FATAL_FAILURE(startWithWindow(Port::Line, &window));
+  const Box geometry = x().windowGeometry(window);
+  EXPECT_EQ(geometry.width, 468);  // 4680 twips at 144 dpi
+  EXPECT_EQ(geometry.height, 309);
+  const auto shot = x().settledScreenshot(window, "native-form1-144dpi", 10s);
+  ASSERT_TRUE(shot);
+  const auto button = boundingBoxOfOthers(*shot, dominantColor(*shot));
+  ASSERT_TRUE(button);
+  EXPECT_NEAR(button->x, 48, 1);
+  EXPECT_NEAR(button->y, 24, 1);
+  EXPECT_NEAR(button->width, 362, 2);
+  EXPECT_NEAR(button->height, 182, 2);
+  closeWindow(window);
+  const auto status = waitForExit();
+  ASSERT_TRUE(status);
+  EXPECT_EQ(status->describe(), "exit code 0");
+}
+
+// The error box on a small screen: all of it, OK included, within reach.
+TEST_F(Project1, TheErrorBoxFitsOnASmallScreen) {
+  XSession small(320, 240);
+  useSession(small);
+  std::string window;
+  ASSERT_NO_FATAL_FAILURE(startWithWindow(Port::Missing, &window));
+  activate(Activation::Click, window);
+  const std::string box = errorBox(x(), *program_);
+  ASSERT_FALSE(box.empty()) << "no error box";
+  const auto shot = x().settledScreenshot(box, "native-error-320x240", 10s);
+  ASSERT_TRUE(shot);
+  const Box placed = x().windowGeometry(box);
+  EXPECT_TRUE(placed.x >= 0 && placed.y >= 0 && placed.x + placed.width <= 320 &&
+              placed.y + placed.height <= 240)
+      << "the box (" << placed.width << " x " << placed.height << " at " << placed.x << ","
+      << placed.y << ") is not all on the 320 x 240 screen";
+  EXPECT_GE(textLines(*shot), 3) << "too little text in the box";
+  // OK is the lowest thing drawn, centred, with the background below it.
+  const std::uint32_t background = dominantColor(*shot);
+  Image bottom = *shot;
+  const int top = shot->height * 2 / 3;
+  bottom.height = shot->height - top;
+  bottom.rgb.erase(bottom.rgb.begin(),
+                   bottom.rgb.begin() + static_cast<std::ptrdiff_t>(top) * shot->width * 3);
+  const auto ok = boundingBoxOfOthers(bottom, background);
+  ASSERT_TRUE(ok) << "nothing drawn in the lower third of the box";
+  EXPECT_LT(top + ok->y + ok->height, shot->height) << "OK is cut off at the bottom";
+  EXPECT_GT(ok->x, 0);
+  EXPECT_LT(ok->x + ok->width, shot->width);
+  x().xdotoolOk({"windowactivate", "--sync", box, "key", "Return"});
+  const auto status = waitForExit();
+  ASSERT_TRUE(status);
+  EXPECT_EQ(status->describe(), "exit code " + std::to_string(app::kErrorExitCode));
+}
+
+// A signal to end the program (a shutdown, Ctrl+C in its terminal, the terminal closing)
+// closes the window as the user would: what was queued still goes out.
+TEST_F(Project1, ASignalToEndClosesTheWindowAndTheReceiptStillGoesOut) {
+  const std::string job = goldenJob();
+  for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    SCOPED_TRACE(strsignal(signal));
+    std::string window;
+    ASSERT_NO_FATAL_FAILURE(startWithWindow(Port::Line, &window));
+    const std::size_t filled = fillLine();
+    ASSERT_GT(filled, 0u);
+    activate(Activation::Click, window);
+    std::this_thread::sleep_for(50ms);
+    ASSERT_EQ(::kill(program_->pid(), signal), 0);
+    // The job waits for the line: a program that drops it ends now.
+    program_->waitExit(1s);
+    const std::string came = line().read(filled + job.size(), 5s);
+    ASSERT_GE(came.size(), filled);
+    EXPECT_EQ(came.substr(0, filled), std::string(filled, 'z'));
+    EXPECT_EQ(toHex(came.substr(filled)), toHex(job));
+    const auto status = waitForExit();
+    ASSERT_TRUE(status);
+    EXPECT_EQ(status->describe(), "exit code 0");
+    // Nothing to say when all went out (a sanitizer may add its own lines).
+    EXPECT_EQ(program_->err().find("Project1:"), std::string::npos) << program_->err();
+  }
+  // While the error box shows: as OK would, with the error's exit code.
+  std::string window;
+  ASSERT_NO_FATAL_FAILURE(startWithWindow(Port::Missing, &window));
+  activate(Activation::Click, window);
+  ASSERT_FALSE(errorBox(x(), *program_).empty()) << "no error box";
+  ASSERT_EQ(::kill(program_->pid(), SIGTERM), 0);
+  const auto status = waitForExit();
+  ASSERT_TRUE(status);
+  EXPECT_EQ(status->describe(), "exit code " + std::to_string(app::kErrorExitCode));
+  EXPECT_NE(program_->err().find("Error 8002"), std::string::npos) << program_->err();
+}
+
+// The X server going away (a crash, a logout) ends the program, but not the receipt already
+// queued: it goes out, and stderr says so.
+TEST_F(Project1, LosingTheDisplayStillDeliversTheQueuedReceipt) {
+  XSession own;
+  useSession(own);
+  std::string window;
+  ASSERT_NO_FATAL_FAILURE(startWithWindow(Port::Line, &window));
+  const std::size_t filled = fillLine();
+  ASSERT_GT(filled, 0u);
+  activate(Activation::Click, window);
+  std::this_thread::sleep_for(50ms);
+  own.endServer();
+  program_->waitExit(1s);
+  const std::string came = line().read(filled + goldenJob().size(), 5s);
+  ASSERT_GE(came.size(), filled);
+  EXPECT_EQ(came.substr(0, filled), std::string(filled, 'z'));
+  EXPECT_EQ(toHex(came.substr(filled)), toHex(goldenJob()));
+  const auto status = waitForExit();
+  ASSERT_TRUE(status);
+  EXPECT_EQ(status->describe(), "exit code 2");
+  const std::string err = program_->err();
+  EXPECT_NE(err.find("X I/O error"), std::string::npos) << err;
+  EXPECT_NE(err.find("went out in full"), std::string::npos) << err;
 }
 
 }  // namespace

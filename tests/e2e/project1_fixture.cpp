@@ -79,14 +79,18 @@ void Project1::TearDown() {
     program_->stop();
   }
   program_.reset();
+  session_ = nullptr;  // the test's own ended with it
   if (ready_) {
     EXPECT_TRUE(portReleased());
   }
 }
 
-void Project1::startWithWindow(Port port, std::string* window) {
+void Project1::startWithWindow(Port port, std::string* window, const EnvChanges& env) {
   const auto started = Clock::now();
-  program_ = t().start(port);
+  EnvChanges changes;
+  if (session_) changes.emplace_back("DISPLAY", session_->display());
+  changes.insert(changes.end(), env.begin(), env.end());
+  program_ = t().start(port, changes);
   std::vector<std::string> windows;
   const bool shown = waitFor(
       [&] {
@@ -182,13 +186,17 @@ std::size_t Project1::fillLine() {
   std::size_t filled = 0;
   // Full once rounds after a pause take nothing and the reading side's buffer has stopped
   // filling: the kernel moves what was written on towards that side in the background, and
-  // under load it may do so only after a pause, making room again.
+  // under load it may do so only after a pause, making room again. Small writes go on after
+  // large ones fail: the pty hands out recycled small buffers beyond its limit (after a busy
+  // run there are many), and the program's writes are small.
   int waiting = -1;  // what the reading side holds
   const auto deadline = Clock::now() + std::chrono::seconds(10);
   for (int quiet = 0; quiet < 3 && Clock::now() < deadline;) {
     std::size_t round = 0;
-    for (ssize_t n; (n = ::write(filler.get(), block.data(), block.size())) > 0;) {
-      round += static_cast<std::size_t>(n);
+    for (const std::size_t size : {block.size(), std::size_t{64}, std::size_t{1}}) {
+      for (ssize_t n; (n = ::write(filler.get(), block.data(), size)) > 0;) {
+        round += static_cast<std::size_t>(n);
+      }
     }
     filled += round;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));

@@ -26,12 +26,14 @@ class Project1 : public ::testing::Test {
   void TearDown() override;
 
   Target& t() { return target(); }
-  XSession& x() { return t().x(); }
+  // The target's X server, or the test's own one once it has chosen one.
+  XSession& x() { return session_ ? *session_ : t().x(); }
+  void useSession(XSession& session) { session_ = &session; }
   testing_support::PtyPair& line() { return t().line(); }
 
   // Starts the program and waits until exactly one visible window "Form1" is there.
   // Fails the test (fatally) when it does not come; returns the window.
-  void startWithWindow(Port port, std::string* window);
+  void startWithWindow(Port port, std::string* window, const EnvChanges& env = {});
 
   void activate(Activation how, const std::string& window);
   void closeWindow(const std::string& window);
@@ -52,6 +54,7 @@ class Project1 : public ::testing::Test {
   termios settings_{};      // what the line was set to before the program started
   dev_t lineDevice_ = 0;
   bool ready_ = false;  // set up: the line and the X server are there
+  XSession* session_ = nullptr;
 };
 
 }  // namespace e2e

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <iostream>
 #include <map>
+#include <mutex>
 #include <thread>
 
 #include <termios.h>
@@ -61,6 +62,12 @@ TEST_F(Project1, ShowsForm1WithItsButtonAndClosesWithoutTouchingThePort) {
 
   EXPECT_TRUE(portUntouched()) << "before any click";
 
+  // Windows' window ignores Escape; only closing it ends the program.
+  x().xdotoolOk({"windowactivate", "--sync", window, "key", "Escape"});
+  ASSERT_FALSE(program_->waitExit(1s)) << "Escape ended the program";
+  EXPECT_EQ(x().visibleWindows("^Form1$").size(), 1u) << "Escape closed the window";
+  EXPECT_TRUE(portUntouched()) << "after Escape";
+
   closeWindow(window);
   const auto status = waitForExit();
   ASSERT_TRUE(status);
@@ -96,6 +103,98 @@ TEST_F(Project1, EachActivationPrintsTheJobOnceAndClosesThePortAgain) {
     ASSERT_TRUE(status);
     EXPECT_EQ(status->describe(), "exit code 0");
     EXPECT_TRUE(portReleased());
+  }
+}
+
+// Whole jobs in `bytes`, each checked; -1 when something else came.
+int wholeJobs(const std::string& bytes) {
+  const std::string job = goldenJob();
+  if (bytes.size() % job.size() != 0) return -1;
+  for (std::size_t at = 0; at < bytes.size(); at += job.size()) {
+    if (bytes.compare(at, job.size(), job) != 0) return -1;
+  }
+  return static_cast<int>(bytes.size() / job.size());
+}
+
+// Everything the line carries while `act` runs and until it has been quiet for `quiet`
+// after, bounded; split at the moment `act` calls mark().
+struct Heard {
+  std::string before, after;
+};
+template <class Act>
+Heard listenWhile(testing_support::PtyPair& line, Act&& act, Ms quiet = Ms(700)) {
+  std::mutex m;
+  std::string bytes;
+  std::size_t split = std::string::npos;
+  std::atomic<bool> stop{false};
+  auto lastByte = Clock::now();
+  std::thread reader([&] {
+    while (!stop) {
+      const std::string chunk = line.read(4096, Ms(20));
+      if (chunk.empty()) continue;
+      const std::lock_guard lock(m);
+      bytes += chunk;
+      lastByte = Clock::now();
+    }
+  });
+  const auto mark = [&] {
+    const std::lock_guard lock(m);
+    split = bytes.size();
+  };
+  act(mark);
+  const auto started = Clock::now();
+  waitFor(
+      [&] {
+        const std::lock_guard lock(m);
+        return Clock::now() - lastByte >= quiet || Clock::now() - started > Ms(20000);
+      },
+      Ms(30000));
+  stop = true;
+  reader.join();
+  if (split == std::string::npos) split = bytes.size();
+  return {bytes.substr(0, split), bytes.substr(split)};
+}
+
+// A key held down repeats (Xvfb's auto-repeat: after 660 ms, every 40 ms). Enter clicks the
+// focused default button at every repeat, as Windows' dialog manager does; Space pushes the
+// button down and clicks once, on release.
+TEST_F(Project1, HoldingAKeyDownPrintsAsANativeButtonDoes) {
+  const struct {
+    const char* key;
+    int heldAtLeast, heldAtMost;  // jobs while the key is down
+    int releasedAtMost;           // jobs after it is let go
+  } cases[] = {
+      // First: that the key repeats at all, or the case for Space proves nothing.
+      {"Return", 10, 60, 1},  // a repeat may come between the last look and the release
+      {"space", 0, 0, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.key);
+    std::string window;
+    ASSERT_NO_FATAL_FAILURE(startWithWindow(Port::Line, &window));
+    const Heard heard = listenWhile(line(), [&](const auto& mark) {
+      x().xdotoolOk({"windowactivate", "--sync", window, "keydown", c.key});
+      std::this_thread::sleep_for(2s);
+      mark();
+      x().xdotoolOk({"keyup", c.key});
+    });
+    // A job may be on its way at the moment of release: counted where it began.
+    const int total = wholeJobs(heard.before + heard.after);
+    ASSERT_GE(total, 0) << "not whole jobs: " << toHex(heard.before + heard.after);
+    const int held =
+        static_cast<int>((heard.before.size() + goldenJob().size() - 1) / goldenJob().size());
+    const int released = total - held;
+    measured(std::string("jobs while holding ") + c.key + " for 2 s", held, "");
+    EXPECT_GE(held, c.heldAtLeast) << (c.heldAtLeast > 0 ? "does the X server repeat keys?" : "");
+    EXPECT_LE(held, c.heldAtMost);
+    EXPECT_LE(released, c.releasedAtMost);
+    if (c.heldAtMost == 0) {
+      EXPECT_EQ(released, 1) << "no click on release";
+    }
+    closeWindow(window);
+    const auto status = waitForExit();
+    ASSERT_TRUE(status);
+    EXPECT_EQ(status->describe(), "exit code 0");
   }
 }
 
@@ -282,9 +381,10 @@ TEST_F(Project1, APortProblemShowsTheErrorAndEndsTheProgram) {
   const struct {
     const char* name;
     bool held;  // otherwise nothing is at port 1
+    const char* error;
   } cases[] = {
-      {"port-in-use", true},
-      {"port-missing", false},
+      {"port-in-use", true, "Error 8010"},
+      {"port-missing", false, "Error 8002"},
   };
   std::map<std::string, Image> boxes;
   for (const auto& c : cases) {
@@ -301,7 +401,11 @@ TEST_F(Project1, APortProblemShowsTheErrorAndEndsTheProgram) {
     // A holder may have set the line up its own way; that is what must stay.
     ASSERT_EQ(::tcgetattr(line().slave(), &settings_), 0);
     std::string window;
-    ASSERT_NO_FATAL_FAILURE(startWithWindow(c.held ? Port::Line : Port::Missing, &window));
+    // What the box says, on stderr: the FLTK build writes it there too, and Wine's trace of
+    // message boxes shows the text the Windows build gave MessageBox. The text inside a box
+    // cannot be read off the X server: Wine draws its controls into the one X window.
+    ASSERT_NO_FATAL_FAILURE(startWithWindow(c.held ? Port::Line : Port::Missing, &window,
+                                            {{"WINEDEBUG", "-all,+msgbox"}}));
     activate(Activation::Click, window);
 
     std::vector<std::string> found;
@@ -335,6 +439,8 @@ TEST_F(Project1, APortProblemShowsTheErrorAndEndsTheProgram) {
     x().xdotoolOk({"windowactivate", "--sync", found.front(), "key", "Return"});
     const auto status = waitForExit();
     ASSERT_TRUE(status);
+    EXPECT_NE(program_->err().find(c.error), std::string::npos)
+        << "the box did not say " << c.error << ": " << program_->err();
     // The program's own code for an error, through wine too.
     EXPECT_EQ(status->describe(), "exit code " + std::to_string(app::kErrorExitCode));
     EXPECT_TRUE(x().visibleWindows("^(Form1|Project1)$").empty()) << "windows left behind";

@@ -175,7 +175,7 @@ std::optional<ExitStatus> Project1::waitForExit() {
                                        << joinPids(holders) << (lockFree ? "" : " and locked");
 }
 
-std::size_t Project1::fillLine() {
+std::size_t Project1::fillLine(Fill how) {
   const serial::UniqueFd filler(
       ::open(line().slavePath().c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   if (!filler) {
@@ -194,6 +194,7 @@ std::size_t Project1::fillLine() {
   for (int quiet = 0; quiet < 3 && Clock::now() < deadline;) {
     std::size_t round = 0;
     for (const std::size_t size : {block.size(), std::size_t{64}, std::size_t{1}}) {
+      if (how == Fill::Blocks && size < block.size()) break;
       for (ssize_t n; (n = ::write(filler.get(), block.data(), size)) > 0;) {
         round += static_cast<std::size_t>(n);
       }

@@ -45,9 +45,12 @@ class Project1 : public ::testing::Test {
   // Within a bound: nobody but the test holds the line, and its lock is free.
   ::testing::AssertionResult portReleased();
 
+  // How full: to the last small buffer, so that no write of the program's gets in; or in
+  // whole blocks, so that a reader makes room again within a few seconds.
+  enum class Fill { Everything, Blocks };
   // Writes filler ('z') into the line from our side until it takes no more, so that the
   // program's bytes wait; returns how many went in. They come out first when the test reads.
-  std::size_t fillLine();
+  std::size_t fillLine(Fill how = Fill::Everything);
 
   std::unique_ptr<Process> program_;
   double windowAfter_ = 0;  // seconds from the start to the window on the screen

@@ -16,8 +16,8 @@
 #include <utility>
 
 #include "modem_lines_posix.h"
+#include "posix/unique_fd.h"
 #include "serial_error.h"
-#include "unique_fd_posix.h"
 
 namespace serial {
 namespace {
@@ -104,7 +104,7 @@ class PosixDevice final : public Device {
  public:
   PosixDevice(std::string path, const Settings& settings)
       : path_(std::move(path)), settings_(settings) {
-    fd_ = UniqueFd(::open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    fd_ = posix::UniqueFd(::open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (!fd_) {
       const int err = errno;
       switch (err) {
@@ -289,7 +289,7 @@ class PosixDevice final : public Device {
 
   std::string path_;
   Settings settings_;
-  UniqueFd fd_;
+  posix::UniqueFd fd_;
   ExclusiveMode exclusive_;  // after fd_: cleared before the descriptor closes
   bool pseudoTerminal_ = false;
   bool drained_ = true;  // nothing written since the last drain

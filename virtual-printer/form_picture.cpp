@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "os_error.h"
+#include "posix/unique_fd.h"
 #include "text_width.h"
-#include "unique_fd.h"
 
 namespace vprinter {
 namespace {
@@ -165,7 +165,7 @@ cairo_status_t writeToSink(void* closure, const unsigned char* data, unsigned in
 void writePng(cairo_surface_t* surface, const std::filesystem::path& path) {
   std::filesystem::path partial = path;
   partial += ".partial";
-  UniqueFd fd(::open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  posix::UniqueFd fd(::open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
   if (!fd) throw osError("create " + partial.string());
   PngSink sink{fd.get()};
   const cairo_status_t status = cairo_surface_write_to_png_stream(surface, writeToSink, &sink);

@@ -4,14 +4,14 @@
 #include <unistd.h>
 
 #include "os_error.h"
-#include "unique_fd.h"
+#include "posix/unique_fd.h"
 
 namespace vprinter {
 
 void writeWholeFile(const std::filesystem::path& path, std::string_view text) {
   std::filesystem::path partial = path;
   partial += ".partial";
-  UniqueFd fd(::open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  posix::UniqueFd fd(::open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
   if (!fd) throw osError("create " + partial.string());
   while (!text.empty()) {
     const ssize_t n = ::write(fd.get(), text.data(), text.size());

@@ -18,7 +18,7 @@ PseudoTerminal::PseudoTerminal() : master_(posix_openpt(O_RDWR | O_NOCTTY | O_CL
   }
   slavePath_ = name;
 
-  slave_ = UniqueFd(::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC));
+  slave_ = posix::UniqueFd(::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC));
   if (!slave_) throw osError("open " + slavePath_);
   termios tio{};
   if (tcgetattr(slave_.get(), &tio) != 0) throw osError("tcgetattr " + slavePath_);

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "unique_fd.h"
+#include "posix/unique_fd.h"
 
 namespace vprinter {
 
@@ -15,11 +15,11 @@ class PseudoTerminal {
   const std::string& slavePath() const { return slavePath_; }
 
  private:
-  UniqueFd master_;
+  posix::UniqueFd master_;
   std::string slavePath_;
   // Held open so the master never reads EIO while the host has the port closed, and so the
   // line settings outlive the host's opens and closes.
-  UniqueFd slave_;
+  posix::UniqueFd slave_;
 };
 
 }  // namespace vprinter

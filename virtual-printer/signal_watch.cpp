@@ -16,7 +16,7 @@ SignalWatch::SignalWatch() {
   if (const int err = pthread_sigmask(SIG_BLOCK, &set, &previous_); err != 0) {
     throw osError("block SIGINT, SIGTERM and SIGHUP", err);
   }
-  fd_ = UniqueFd(signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK));
+  fd_ = posix::UniqueFd(signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK));
   if (!fd_) {
     const int err = errno;
     pthread_sigmask(SIG_SETMASK, &previous_, nullptr);

@@ -2,7 +2,7 @@
 
 #include <signal.h>
 
-#include "unique_fd.h"
+#include "posix/unique_fd.h"
 
 namespace vprinter {
 
@@ -22,7 +22,7 @@ class SignalWatch {
 
  private:
   sigset_t previous_;
-  UniqueFd fd_;
+  posix::UniqueFd fd_;
 };
 
 }  // namespace vprinter

@@ -11,7 +11,8 @@
 namespace vprinter {
 
 SummaryFile::SummaryFile(std::filesystem::path path) : path_(std::move(path)) {
-  fd_ = UniqueFd(::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644));
+  fd_ = posix::UniqueFd(
+      ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644));
   if (!fd_) throw osError("open summary " + path_.string());
 }
 

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <string_view>
 
-#include "unique_fd.h"
+#include "posix/unique_fd.h"
 
 namespace vprinter {
 
@@ -20,7 +20,7 @@ class SummaryFile {
   bool takeBack(std::size_t written);
 
   std::filesystem::path path_;
-  UniqueFd fd_;
+  posix::UniqueFd fd_;
 };
 
 }  // namespace vprinter

@@ -8,19 +8,19 @@
 #include <cerrno>
 #include <stdexcept>
 
+#include "posix/unique_fd.h"
 #include "private_dev.h"
 #include "target.h"
-#include "unique_fd_posix.h"
 
 namespace e2e {
 namespace {
 
 class FlockHold : public PortHold {
  public:
-  explicit FlockHold(serial::UniqueFd fd) : fd_(std::move(fd)) {}
+  explicit FlockHold(posix::UniqueFd fd) : fd_(std::move(fd)) {}
 
  private:
-  serial::UniqueFd fd_;
+  posix::UniqueFd fd_;
 };
 
 class NativeTarget : public Target {
@@ -74,7 +74,7 @@ class NativeTarget : public Target {
   }
 
   std::unique_ptr<PortHold> holdPort(std::string* whyNot) override {
-    serial::UniqueFd fd(
+    posix::UniqueFd fd(
         ::open(line_->slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (!fd || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
       *whyNot = "could not lock the pty";

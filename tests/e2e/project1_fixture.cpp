@@ -11,7 +11,7 @@
 #include <iostream>
 #include <thread>
 
-#include "unique_fd_posix.h"
+#include "posix/unique_fd.h"
 
 namespace e2e {
 namespace {
@@ -161,7 +161,7 @@ std::optional<ExitStatus> Project1::waitForExit() {
       [&] {
         holders = holdersOf(lineDevice_);
         lockFree = false;
-        const serial::UniqueFd fd(
+        const posix::UniqueFd fd(
             ::open(line().slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
         if (fd && ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
           lockFree = true;
@@ -176,7 +176,7 @@ std::optional<ExitStatus> Project1::waitForExit() {
 }
 
 std::size_t Project1::fillLine(Fill how) {
-  const serial::UniqueFd filler(
+  const posix::UniqueFd filler(
       ::open(line().slavePath().c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   if (!filler) {
     ADD_FAILURE() << "open " << line().slavePath() << ": " << std::strerror(errno);

@@ -18,7 +18,7 @@
 #include "printer_model.h"
 #include "project1_fixture.h"
 #include "run_time.h"
-#include "unique_fd_posix.h"
+#include "posix/unique_fd.h"
 
 namespace e2e {
 namespace {

@@ -19,10 +19,10 @@
 #include <thread>
 
 #include "golden_job.h"
+#include "posix/unique_fd.h"
 #include "private_dev.h"
 #include "project1_fixture.h"
 #include "target.h"
-#include "unique_fd_posix.h"
 
 namespace e2e {
 namespace {
@@ -77,7 +77,7 @@ class WineTarget : public Target {
     }
     // Another run of these tests (another build tree, say) would remap COM1 under this one.
     const std::string lockPath = prefix_ + ".e2e-lock";
-    lock_ = serial::UniqueFd(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+    lock_ = posix::UniqueFd(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
     if (!lock_ ||
         !waitFor([&] { return ::flock(lock_.get(), LOCK_EX | LOCK_NB) == 0; }, 300s, 200ms)) {
       throw std::runtime_error("another run holds " + lockPath);
@@ -222,7 +222,7 @@ class WineTarget : public Target {
   }
 
   std::string dir_, exe_, probe_, prefix_;
-  serial::UniqueFd lock_;  // held until COM1 points nowhere again
+  posix::UniqueFd lock_;  // held until COM1 points nowhere again
   std::optional<std::string> fault_;
   std::optional<std::string> unavailable_;
   std::unique_ptr<XSession> x_;

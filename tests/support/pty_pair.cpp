@@ -21,8 +21,8 @@ PtyPair::PtyPair() {
   if (::openpty(&master, &slave, name, &raw, nullptr) != 0) {
     throw std::runtime_error(std::string("openpty: ") + std::strerror(errno));
   }
-  master_ = serial::UniqueFd(master);
-  slave_ = serial::UniqueFd(slave);
+  master_ = posix::UniqueFd(master);
+  slave_ = posix::UniqueFd(slave);
   path_ = name;
 }
 

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <string>
 
-#include "unique_fd_posix.h"
+#include "posix/unique_fd.h"
 
 namespace testing_support {
 
@@ -24,8 +24,8 @@ class PtyPair {
   void closeMaster() { master_.reset(); }
 
  private:
-  serial::UniqueFd master_;
-  serial::UniqueFd slave_;
+  posix::UniqueFd master_;
+  posix::UniqueFd slave_;
   std::string path_;
 };
 

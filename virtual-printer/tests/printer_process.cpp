@@ -19,8 +19,8 @@ using Clock = std::chrono::steady_clock;
 PrinterProcess::PrinterProcess(const std::vector<std::string>& args) {
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) throw osError("pipe2");
-  out_ = UniqueFd(fds[0]);
-  UniqueFd writeEnd(fds[1]);
+  out_ = posix::UniqueFd(fds[0]);
+  posix::UniqueFd writeEnd(fds[1]);
 
   std::vector<char*> argv;
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));

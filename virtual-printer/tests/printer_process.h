@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "unique_fd.h"
+#include "posix/unique_fd.h"
 
 namespace vprinter::testing {
 
@@ -30,7 +30,7 @@ class PrinterProcess {
   bool fill(std::chrono::steady_clock::time_point deadline);
 
   pid_t pid_ = -1;
-  UniqueFd out_;
+  posix::UniqueFd out_;
   std::string buffered_;
 };
 

@@ -14,13 +14,12 @@
 #include <iterator>
 #include <regex>
 
-#include "golden_receipt.h"
 #include "json_summary.h"
 #include "model_helpers.h"
 #include "os_error.h"
+#include "posix/unique_fd.h"
 #include "printer_process.h"
 #include "temp_dir.h"
-#include "unique_fd.h"
 
 namespace vprinter {
 namespace {
@@ -63,7 +62,7 @@ class HostPort {
   }
 
  private:
-  UniqueFd fd_;
+  posix::UniqueFd fd_;
 };
 
 std::string listeningPath(PrinterProcess& printer) {

@@ -4,9 +4,9 @@
 
 #include <utility>
 
-namespace serial {
+namespace posix {
 
-// Owns one file descriptor.
+// Owns one file descriptor: closes it when dropped.
 class UniqueFd {
  public:
   UniqueFd() = default;
@@ -36,4 +36,4 @@ class UniqueFd {
   int fd_ = -1;
 };
 
-}  // namespace serial
+}  // namespace posix

@@ -39,6 +39,15 @@ struct Form {
 
 using PrinterEvent = std::variant<PrintedLine, Form>;
 
+// The forms among the events, in order.
+inline std::vector<Form> formsIn(const std::vector<PrinterEvent>& events) {
+  std::vector<Form> forms;
+  for (const PrinterEvent& e : events) {
+    if (const auto* f = std::get_if<Form>(&e)) forms.push_back(*f);
+  }
+  return forms;
+}
+
 // Columns of the paper: an ASCII character takes one, a double-byte character two.
 constexpr int kPaperColumns = 40;
 

@@ -4,7 +4,6 @@
 #include <vector>
 
 namespace vprinter {
-namespace {
 
 std::string jsonArray(const std::vector<std::string>& lines) {
   std::string out = "[";
@@ -14,8 +13,6 @@ std::string jsonArray(const std::vector<std::string>& lines) {
   }
   return out + "]";
 }
-
-}  // namespace
 
 std::string jsonString(std::string_view utf8) {
   std::string out = "\"";

@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "form.h"
 
@@ -9,6 +10,9 @@ namespace vprinter {
 
 // A JSON string literal, quotes included; the text is UTF-8 and passes through unescaped.
 std::string jsonString(std::string_view utf8);
+
+// A JSON array of such strings.
+std::string jsonArray(const std::vector<std::string>& lines);
 
 // One line of the forms summary, without the newline:
 // {"form":1,"bytes":267,"reads":16,"line_time_ms":278.1,"receipt":[...],"journal":[...],

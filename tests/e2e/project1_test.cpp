@@ -14,11 +14,10 @@
 #include <termios.h>
 
 #include "golden_job.h"
-#include "golden_receipt.h"
+#include "posix/unique_fd.h"
 #include "printer_model.h"
 #include "project1_fixture.h"
 #include "run_time.h"
-#include "posix/unique_fd.h"
 
 namespace e2e {
 namespace {
@@ -222,16 +221,13 @@ TEST_F(Project1, TheLineIsSetUpAndThePrinterPrintsTheReceiptOnBothStations) {
   EXPECT_EQ(tio.c_oflag & OPOST, 0u) << "output processing";
 
   vprinter::PrinterModel printer;
-  std::vector<vprinter::Form> forms;
   const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
-  for (const auto& event : printer.feed({data, bytes.size()})) {
-    if (const auto* form = std::get_if<vprinter::Form>(&event)) forms.push_back(*form);
-  }
+  const std::vector<vprinter::Form> forms = vprinter::formsIn(printer.feed({data, bytes.size()}));
   ASSERT_EQ(forms.size(), 1u);
   const vprinter::Form& form = forms[0];
   EXPECT_TRUE(form.anomalies.empty()) << form.anomalies.size() << " anomalies, first at byte "
                                       << form.anomalies[0].offset << ": " << form.anomalies[0].what;
-  const std::vector<std::string> expected = vprinter::testing::goldenLines();
+  const std::vector<std::string> expected = testing_support::goldenLines();
   ASSERT_EQ(expected.size(), 22u);
   EXPECT_EQ(form.receipt, expected);
   EXPECT_EQ(form.journal, expected);

@@ -6,7 +6,6 @@
 
 #include <memory>
 
-#include "golden_receipt.h"
 #include "model_helpers.h"
 #include "temp_dir.h"
 

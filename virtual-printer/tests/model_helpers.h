@@ -1,23 +1,45 @@
 #pragma once
 
+#include <iconv.h>
+
+#include <cstdint>
 #include <random>
+#include <span>
+#include <stdexcept>
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
 
 #include "form.h"
-#include "golden_receipt.h"
+#include "golden_job.h"
 #include "printer_model.h"
 
 namespace vprinter::testing {
 
-inline std::vector<Form> formsIn(const std::vector<PrinterEvent>& events) {
-  std::vector<Form> forms;
-  for (const PrinterEvent& e : events) {
-    if (const auto* f = std::get_if<Form>(&e)) forms.push_back(*f);
+using testing_support::goldenJob;
+using testing_support::goldenLines;
+using testing_support::goldenWrites;
+
+inline std::span<const std::uint8_t> bytesOf(std::string_view s) {
+  return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
+}
+
+// Big5 (code page 950) bytes of a UTF-8 text, converted with iconv when the test runs.
+inline std::string toCp950(std::string_view utf8) {
+  iconv_t cd = iconv_open("CP950", "UTF-8");
+  if (cd == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error("iconv_open(CP950)");
+  std::string out(utf8.size() * 2, '\0');
+  char* in = const_cast<char*>(utf8.data());
+  std::size_t inLeft = utf8.size();
+  char* outPtr = out.data();
+  std::size_t outLeft = out.size();
+  const std::size_t done = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
+  iconv_close(cd);
+  if (done == static_cast<std::size_t>(-1)) {
+    throw std::runtime_error("not convertible to CP950: " + std::string(utf8));
   }
-  return forms;
+  out.resize(out.size() - outLeft);
+  return out;
 }
 
 inline std::vector<Form> printAll(std::string_view bytes) {

@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "golden_receipt.h"
 #include "model_helpers.h"
 #include "text_width.h"
 

@@ -35,12 +35,6 @@ std::vector<std::string> fileLines(const std::filesystem::path& path) {
   return lines;
 }
 
-std::string jsonArray(const std::vector<std::string>& lines) {
-  std::string out = "[";
-  for (const std::string& l : lines) out += (out.size() > 1 ? "," : "") + jsonString(l);
-  return out + "]";
-}
-
 // The host's side: the port opened and written like the real program does it.
 class HostPort {
  public:

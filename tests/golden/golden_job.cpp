@@ -51,10 +51,39 @@ std::string toHex(std::string_view bytes) {
   return out;
 }
 
+std::vector<std::string> goldenWrites() {
+  std::vector<std::string> writes;
+  for (auto hex : kGoldenWritesHex) writes.push_back(fromHex(hex));
+  return writes;
+}
+
 std::string goldenJob() {
   std::string job;
-  for (auto hex : kGoldenWritesHex) job += fromHex(hex);
+  for (const std::string& write : goldenWrites()) job += write;
   return job;
+}
+
+std::vector<std::string> goldenLines() {
+  // Each write's line feed ends the line before it, so an empty line comes first; the last empty
+  // text line and the seven feeds leave eight empty lines before the total.
+  std::vector<std::string> lines = {
+      "",
+      "岳禾系統股份有限公司",
+      "統編:12345678",
+      "電話:(02)2345-6789",
+      "發票地址XXXXXXXX",
+      "",
+      "日:01/07/16 時:18-00 ",
+      "機號:001 序號:01 頁:1 ",
+      "",
+      "可口可樂 2瓶 17元 ",
+      "長壽香煙 1包 25元 ",
+      "大享堡   1份 20元 ",
+      "味全鮮奶 2瓶 17元 ",
+  };
+  lines.insert(lines.end(), 8, "");
+  lines.emplace_back("總計             79元");
+  return lines;
 }
 
 }  // namespace testing_support

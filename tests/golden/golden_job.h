@@ -3,6 +3,7 @@
 #include <array>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace testing_support {
 
@@ -13,7 +14,11 @@ extern const std::array<std::string_view, 16> kGoldenWritesHex;
 std::string fromHex(std::string_view hex);
 std::string toHex(std::string_view bytes);
 
-// All sixteen writes back to back: 267 bytes.
+// The sixteen writes as bytes, and all of them back to back: 267 bytes.
+std::vector<std::string> goldenWrites();
 std::string goldenJob();
+
+// What the printer prints from it, the same on receipt and journal: 22 lines, UTF-8.
+std::vector<std::string> goldenLines();
 
 }  // namespace testing_support

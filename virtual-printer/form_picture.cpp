@@ -1,9 +1,7 @@
 #include "form_picture.h"
 
 #include <cairo.h>
-#include <fcntl.h>
 #include <pango/pangocairo.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <memory>
@@ -12,7 +10,7 @@
 #include <vector>
 
 #include "os_error.h"
-#include "posix/unique_fd.h"
+#include "path_file.h"
 #include "text_width.h"
 
 namespace vprinter {
@@ -148,39 +146,18 @@ struct PngSink {
 
 cairo_status_t writeToSink(void* closure, const unsigned char* data, unsigned int length) {
   auto* sink = static_cast<PngSink*>(closure);
-  while (length > 0) {
-    const ssize_t n = ::write(sink->fd, data, length);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      sink->error = errno;
-      return CAIRO_STATUS_WRITE_ERROR;
-    }
-    data += n;
-    length -= static_cast<unsigned int>(n);
-  }
-  return CAIRO_STATUS_SUCCESS;
+  sink->error = writeAll(sink->fd, {reinterpret_cast<const char*>(data), length});
+  return sink->error == 0 ? CAIRO_STATUS_SUCCESS : CAIRO_STATUS_WRITE_ERROR;
 }
 
 // Our own sink rather than cairo's file writer, so a failure can name the OS reason.
 void writePng(cairo_surface_t* surface, const std::filesystem::path& path) {
-  std::filesystem::path partial = path;
-  partial += ".partial";
-  posix::UniqueFd fd(::open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-  if (!fd) throw osError("create " + partial.string());
-  PngSink sink{fd.get()};
-  const cairo_status_t status = cairo_surface_write_to_png_stream(surface, writeToSink, &sink);
-  const int closed = ::close(fd.release());
-  const int closeError = errno;
-  try {
-    if (sink.error != 0) throw osError("write " + partial.string(), sink.error);
-    check(status, "encode PNG " + partial.string());
-    if (closed != 0) throw osError("close " + partial.string(), closeError);
-    std::filesystem::rename(partial, path);
-  } catch (...) {
-    std::error_code ignored;
-    std::filesystem::remove(partial, ignored);
-    throw;
-  }
+  writeThroughPartial(path, [surface](int fd, const std::string& partial) {
+    PngSink sink{fd};
+    const cairo_status_t status = cairo_surface_write_to_png_stream(surface, writeToSink, &sink);
+    if (sink.error != 0) throw osError("write " + partial, sink.error);
+    check(status, "encode PNG " + partial);
+  });
 }
 
 }  // namespace

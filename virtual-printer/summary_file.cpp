@@ -7,6 +7,7 @@
 #include <string>
 
 #include "os_error.h"
+#include "path_file.h"
 
 namespace vprinter {
 
@@ -19,19 +20,11 @@ SummaryFile::SummaryFile(std::filesystem::path path) : path_(std::move(path)) {
 void SummaryFile::appendLine(std::string_view line) {
   std::string text(line);
   text += '\n';
-  std::string_view rest = text;
-  while (!rest.empty()) {
-    const ssize_t n = ::write(fd_.get(), rest.data(), rest.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      const int err = errno;
-      std::string what = "write summary " + path_.string();
-      if (rest.size() < text.size() && !takeBack(text.size() - rest.size())) {
-        what += " (half a line left in it)";
-      }
-      throw osError(what, err);
-    }
-    rest.remove_prefix(static_cast<std::size_t>(n));
+  std::size_t written = 0;
+  if (const int err = writeAll(fd_.get(), text, &written); err != 0) {
+    std::string what = "write summary " + path_.string();
+    if (written > 0 && !takeBack(written)) what += " (half a line left in it)";
+    throw osError(what, err);
   }
 }
 

@@ -17,6 +17,7 @@
 #include "json_summary.h"
 #include "model_helpers.h"
 #include "os_error.h"
+#include "path_file.h"
 #include "posix/unique_fd.h"
 #include "printer_process.h"
 #include "temp_dir.h"
@@ -43,10 +44,8 @@ class HostPort {
     if (!fd_) throw osError("open " + path);
   }
   void write(std::string_view bytes) {
-    while (!bytes.empty()) {
-      const ssize_t n = ::write(fd_.get(), bytes.data(), bytes.size());
-      if (n < 0) throw osError("write to the printer");
-      bytes.remove_prefix(static_cast<std::size_t>(n));
+    if (const int err = writeAll(fd_.get(), bytes); err != 0) {
+      throw osError("write to the printer", err);
     }
   }
   termios settings() const {

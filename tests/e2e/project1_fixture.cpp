@@ -11,6 +11,7 @@
 #include <iostream>
 #include <thread>
 
+#include "golden_job.h"
 #include "posix/unique_fd.h"
 
 namespace e2e {
@@ -173,6 +174,23 @@ std::optional<ExitStatus> Project1::waitForExit() {
   if (released) return ::testing::AssertionSuccess();
   return ::testing::AssertionFailure() << "after 5 s the line is still open in process(es) "
                                        << joinPids(holders) << (lockFree ? "" : " and locked");
+}
+
+::testing::AssertionResult fillerThenGoldenJob(std::string_view came, std::size_t filled) {
+  if (came.size() < filled) {
+    return ::testing::AssertionFailure()
+           << came.size() << " bytes came, fewer than the " << filled << " of filler";
+  }
+  if (came.substr(0, filled) != std::string(filled, 'z')) {
+    return ::testing::AssertionFailure() << "the filler did not come out first, whole";
+  }
+  const std::string job = testing_support::toHex(came.substr(filled));
+  const std::string golden = testing_support::toHex(testing_support::goldenJob());
+  if (job != golden) {
+    return ::testing::AssertionFailure()
+           << "after the filler came\n  " << job << "\nnot\n  " << golden;
+  }
+  return ::testing::AssertionSuccess();
 }
 
 std::size_t Project1::fillLine(Fill how) {

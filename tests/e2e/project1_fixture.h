@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "target.h"
 
@@ -18,6 +19,9 @@ inline constexpr int kButtonCenterX = kButton.x + kButton.width / 2;
 inline constexpr int kButtonCenterY = kButton.y + kButton.height / 2;
 
 enum class Activation { Click, Space, Enter };
+
+// What the line gave after Project1::fillLine and a click: the filler, then the whole receipt.
+::testing::AssertionResult fillerThenGoldenJob(std::string_view came, std::size_t filled);
 
 // One run of the real program per test, against the executable's target.
 class Project1 : public ::testing::Test {

@@ -45,7 +45,7 @@ std::string toHex(std::string_view bytes) {
   std::string out;
   char buf[4];
   for (unsigned char c : bytes) {
-    std::snprintf(buf, sizeof buf, out.empty() ? "%02X" : " %02X", c);
+    (void)std::snprintf(buf, sizeof buf, out.empty() ? "%02X" : " %02X", c);
     out += buf;
   }
   return out;
@@ -53,6 +53,7 @@ std::string toHex(std::string_view bytes) {
 
 std::vector<std::string> goldenWrites() {
   std::vector<std::string> writes;
+  writes.reserve(kGoldenWritesHex.size());
   for (auto hex : kGoldenWritesHex) writes.push_back(fromHex(hex));
   return writes;
 }

@@ -71,7 +71,7 @@ class WineTarget : public Target {
                      " (cmake --preset windows && cmake --build --preset windows)";
       return;
     }
-    if (!testing_support::canMakePrivateDev()) {
+    if (!tools::canMakePrivateDev()) {
       unavailable_ = "no mount namespaces here, and Wine may only run in a private /dev";
       return;
     }
@@ -184,7 +184,7 @@ class WineTarget : public Target {
                    {"WINEDLLOVERRIDES", "mscoree,mshtml="}};
     if (x_) options.env.emplace_back("DISPLAY", x_->display());
     options.inChild = [] {
-      testing_support::enterPrivateDev(std::nullopt);
+      tools::enterPrivateDev(std::nullopt);
       struct stat st {};
       if (::stat("/dev/ttyS0", &st) == 0 || errno != ENOENT) {
         throw std::runtime_error("/dev/ttyS0 is there in the private /dev");

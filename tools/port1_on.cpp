@@ -17,7 +17,7 @@ int main(int argc, char** argv) {
   }
   try {
     const std::string pty = argv[1];
-    testing_support::enterPrivateDev(pty == "-" ? std::nullopt : std::optional(pty));
+    tools::enterPrivateDev(pty == "-" ? std::nullopt : std::optional(pty));
   } catch (const std::exception& e) {
     (void)std::fprintf(stderr, "port1-on: %s\n", e.what());
     return 1;

@@ -31,7 +31,7 @@ class NativeTarget : public Target {
       fault_ = std::string("no program at ") + PROJECT1_NATIVE;
       return;
     }
-    if (!testing_support::canMakePrivateDev()) {
+    if (!tools::canMakePrivateDev()) {
       skip_ = "no mount namespaces here, and the program may only run in a private /dev";
       return;
     }
@@ -59,7 +59,7 @@ class NativeTarget : public Target {
     const dev_t expected = lineDevice_;
     // Checked in the child, in its own /dev, right before the program replaces it.
     options.inChild = [ttyS0, expected] {
-      testing_support::enterPrivateDev(ttyS0);
+      tools::enterPrivateDev(ttyS0);
       struct stat st {};
       const bool present = ::stat("/dev/ttyS0", &st) == 0;
       if (ttyS0 && (!present || !S_ISCHR(st.st_mode) || st.st_rdev != expected)) {

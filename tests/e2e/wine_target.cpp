@@ -70,7 +70,7 @@ class WineTarget : public Target {
                      " (cmake --preset windows && cmake --build --preset windows)";
       return;
     }
-    if (!testing_support::canMakePrivateDev()) {
+    if (!tools::canMakePrivateDev()) {
       unavailable_ = "no mount namespaces here, and Wine may only run in a private /dev";
       return;
     }
@@ -183,7 +183,7 @@ class WineTarget : public Target {
                    {"WINEDLLOVERRIDES", "mscoree,mshtml="}};
     if (x_) options.env.emplace_back("DISPLAY", x_->display());
     options.inChild = [] {
-      testing_support::enterPrivateDev(std::nullopt);
+      tools::enterPrivateDev(std::nullopt);
       struct stat st {};
       if (::stat("/dev/ttyS0", &st) == 0 || errno != ENOENT) {
         throw std::runtime_error("/dev/ttyS0 is there in the private /dev");
@@ -195,11 +195,10 @@ class WineTarget : public Target {
   // Points COM1 at `path`; the wineserver has to start again for Wine to follow.
   void mapCom1(const std::string& path) {
     mapped_.clear();
-    runOk({E2E_WINE, "reg", "add", "HKLM\\Software\\Wine\\Ports", "/v", "COM1", "/d", path, "/f"},
-          wineOptions(), 120s);
-    run({E2E_WINESERVER, "-k"}, wineOptions(), 30s);
-    runOk({E2E_WINESERVER, "-w"}, wineOptions(), 30s);
-    runOk({E2E_WINE, "cmd", "/c", "exit"}, wineOptions(), 120s);
+    Process::Options options = wineOptions();
+    options.env.emplace_back("WINE", E2E_WINE);
+    options.env.emplace_back("WINESERVER", E2E_WINESERVER);
+    runOk({std::string(PROJECT1_SOURCE_DIR) + "/tools/wine-com1", path}, options, 300s);
     const std::string link = readLink(prefix_ + "/dosdevices/com1");
     if (link != path) {
       throw std::runtime_error("COM1 points at '" + link + "', not " + path);

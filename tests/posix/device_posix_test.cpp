@@ -305,12 +305,12 @@ TEST(ModemLines, RaisedAndDroppedAsSetAndOnlyAPtyMayRefuse) {
 // The program's own path for port 1, reached in a private /dev where a pty stands in for it.
 TEST_F(PosixDevice, PortOneIsDevTtyS0) {
   EXPECT_EQ(serial::devicePath(1), "/dev/ttyS0");
-  if (!testing_support::canMakePrivateDev()) GTEST_SKIP() << "no mount namespaces here";
+  if (!tools::canMakePrivateDev()) GTEST_SKIP() << "no mount namespaces here";
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
     try {
-      testing_support::enterPrivateDev(pty.slavePath());
+      tools::enterPrivateDev(pty.slavePath());
       {
         serial::MSComm comm;  // the real opener on the default path
         receipt::runPrintTest(comm);
@@ -328,7 +328,7 @@ TEST_F(PosixDevice, PortOneIsDevTtyS0) {
 }
 
 TEST_F(PosixDevice, WithoutADeviceAtPortOneTheErrorSaysNoSuchPort) {
-  if (!testing_support::canMakePrivateDev()) GTEST_SKIP() << "no mount namespaces here";
+  if (!tools::canMakePrivateDev()) GTEST_SKIP() << "no mount namespaces here";
   int pipeFds[2];
   ASSERT_EQ(pipe(pipeFds), 0);
   const pid_t child = fork();
@@ -337,7 +337,7 @@ TEST_F(PosixDevice, WithoutADeviceAtPortOneTheErrorSaysNoSuchPort) {
     close(pipeFds[0]);
     std::string said = "opened";
     try {
-      testing_support::enterPrivateDev(std::nullopt);
+      tools::enterPrivateDev(std::nullopt);
       serial::MSComm comm;
       receipt::runPrintTest(comm);
     } catch (const std::exception& e) {

@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-namespace testing_support {
+namespace tools {
 
 // Moves the calling process into a mount namespace of its own whose /dev is a fresh tmpfs
 // holding only the harmless devices, the pseudo-terminals and, when `ttyS0` is given, that
@@ -14,4 +14,4 @@ void enterPrivateDev(const std::optional<std::string>& ttyS0);
 // True when this process may make such a namespace (root, or unprivileged user namespaces).
 bool canMakePrivateDev();
 
-}  // namespace testing_support
+}  // namespace tools

@@ -14,7 +14,7 @@
 #include <fstream>
 #include <stdexcept>
 
-namespace testing_support {
+namespace tools {
 namespace {
 
 // Unix98 pseudo-terminal slaves: majors 136 to 143.
@@ -112,4 +112,4 @@ bool canMakePrivateDev() {
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-}  // namespace testing_support
+}  // namespace tools

@@ -55,8 +55,8 @@ int clicks(int count) {
     if (const auto failure = comm.finish()) return report(*failure);
   }
   std::sort(micros.begin(), micros.end());
-  std::printf("clicks %d median_us %.1f min_us %.1f max_us %.1f\n", count, micros[micros.size() / 2],
-              micros.front(), micros.back());
+  std::printf("clicks %d median_us %.1f min_us %.1f max_us %.1f\n", count,
+              micros[micros.size() / 2], micros.front(), micros.back());
   std::fflush(stdout);
   return 0;
 }

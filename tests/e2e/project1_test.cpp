@@ -13,11 +13,11 @@
 
 #include <termios.h>
 
+#include "error_report.h"
 #include "golden_job.h"
 #include "golden_receipt.h"
 #include "printer_model.h"
 #include "project1_fixture.h"
-#include "run_time.h"
 #include "unique_fd_posix.h"
 
 namespace e2e {

@@ -144,16 +144,16 @@ TEST(Form1Events, BytesThatFailAfterTheClickAreReportedOnceWhenTheWindowAsksOrAt
 TEST(Form1Events, ALostDisplaySeesTheReceiptOutAndSaysHowThatWent) {
   const struct {
     const char* name;
-    bool click;
     std::optional<std::size_t> failAfter;
-    bool shown;  // the failure was reported before the display went
     std::optional<std::string> said;
+    bool click;
+    bool shown;  // the failure was reported before the display went
   } cases[] = {
-      {"nothing printed", false, std::nullopt, false, std::nullopt},
-      {"printed in full", true, std::nullopt, false,
-       "every receipt queued before the display was lost went out in full"},
-      {"failed on the way", true, 200, false, "Error 8020: "},
-      {"failed and already shown", true, 200, true, std::nullopt},
+      {"nothing printed", std::nullopt, std::nullopt, false, false},
+      {"printed in full", std::nullopt,
+       "every receipt queued before the display was lost went out in full", true, false},
+      {"failed on the way", 200, "Error 8020: ", true, false},
+      {"failed and already shown", 200, std::nullopt, true, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

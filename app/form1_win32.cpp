@@ -116,7 +116,7 @@ void showErrorBox(HWND owner, const std::wstring& text) {
 }
 
 Form1::Form1(serial::DeviceOpener opener, Alert alert)
-    : MSComm1_(serial::Settings{}, std::move(opener)), alert_(std::move(alert)) {
+    : events_(std::move(opener)), alert_(std::move(alert)) {
   registerClass(&Form1::windowProc);
   const int systemDpi = screenDpi();
   const SIZE size = windowSizeFor(systemDpi);
@@ -140,7 +140,7 @@ Form1::Form1(serial::DeviceOpener opener, Alert alert)
   // A monitor of its own may give the window another DPI than the system's.
   applyDpi(windowDpi(window_), nullptr);
   // Bytes that fail after a click has returned are reported all the same, on this thread.
-  MSComm1_.setFailureListener(
+  events_.MSComm1().setFailureListener(
       [window = window_] { ::PostMessageW(window, kLateFailureMessage, 0, 0); });
 }
 
@@ -176,11 +176,9 @@ int Form1::run() {
     if (!exitCode_) exitCode_ = 0;
   }
   // Closed right after a click: the receipt may still be going out, and may still fail.
-  if (*exitCode_ == 0) {
-    if (const auto failure = MSComm1_.finish()) {
-      alert_(nullptr, reportText(ErrorReport{failure->number(), failure->description()}));
-      return kErrorExitCode;
-    }
+  if (const auto report = events_.close()) {
+    alert_(nullptr, reportText(*report));
+    return events_.exitCode();
   }
   return *exitCode_ == 0 && quitCode_ ? *quitCode_ : *exitCode_;
 }
@@ -203,22 +201,10 @@ void Form1::applyDpi(int dpi, const RECT* suggested) {
   }
 }
 
-void Form1::click() {
-  if (ending_) return;
-  if (const auto report = Command1_Click(MSComm1_)) end(*report);
-}
-
-void Form1::lateFailure() {
-  if (ending_) return;
-  if (const auto failure = MSComm1_.takeFailure()) {
-    end(ErrorReport{failure->number(), failure->description()});
-  }
-}
-
-void Form1::end(const ErrorReport& report) {
-  // An unhandled error: say so, then end the program. MSComm1 drains as it goes.
-  ending_ = true;
-  alert_(window_, reportText(report));
+void Form1::end(const std::optional<ErrorReport>& report) {
+  // An event that ended the program: say why, then go. MSComm1 drains as it goes.
+  if (!report) return;
+  alert_(window_, reportText(*report));
   ::DestroyWindow(window_);
 }
 
@@ -237,12 +223,12 @@ LRESULT Form1::handle(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_COMMAND:
       if (LOWORD(wParam) == kCommand1Id && HIWORD(wParam) == BN_CLICKED) {
-        click();
+        end(events_.click());
         return 0;
       }
       break;
     case kLateFailureMessage:
-      lateFailure();
+      end(events_.lateFailure());
       return 0;
     case WM_SETFOCUS:
       // Coming back to the window puts the focus back on its only control.
@@ -252,7 +238,7 @@ LRESULT Form1::handle(UINT message, WPARAM wParam, LPARAM lParam) {
       applyDpi(HIWORD(wParam), reinterpret_cast<const RECT*>(lParam));
       return 0;
     case WM_DESTROY:
-      exitCode_ = ending_ ? kErrorExitCode : 0;
+      exitCode_ = events_.exitCode();
       break;
     case WM_NCDESTROY: {
       const HWND hwnd = window_;
@@ -278,7 +264,7 @@ int runForm1() {
     // The window itself could not be made: nothing else can tell the user.
     ::MessageBoxW(nullptr, toWide(std::string("Project1: ") + e.what()).c_str(),
                   toWide(kProgramTitle).c_str(), MB_OK | MB_ICONERROR);
-    return 2;
+    return kNoWindowExitCode;
   }
 }
 

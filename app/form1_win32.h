@@ -9,8 +9,9 @@
 #include <type_traits>
 
 #include "device.h"
+#include "error_report.h"
+#include "form1_events.h"
 #include "mscomm.h"
-#include "run_time.h"
 
 namespace app::win32 {
 
@@ -53,7 +54,7 @@ class Form1 {
   HWND window() const { return window_; }
   HWND command1() const { return command1_; }
   int dpi() const { return dpi_; }
-  const serial::MSComm& MSComm1() const { return MSComm1_; }
+  const serial::MSComm& MSComm1() const { return events_.MSComm1(); }
 
   // Set once the window is gone: 0 when closed, kErrorExitCode after an error.
   std::optional<int> exitCode() const { return exitCode_; }
@@ -62,21 +63,18 @@ class Form1 {
   static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
   void applyDpi(int dpi, const RECT* suggested);
-  void click();
-  void lateFailure();
-  void end(const ErrorReport& report);
+  void end(const std::optional<ErrorReport>& report);
 
   struct FontDeleter {
     void operator()(HFONT font) const { ::DeleteObject(font); }
   };
 
-  serial::MSComm MSComm1_;  // first in, last out: the port outlives the window
+  Form1Events events_;  // with MSComm1, first in, last out: the port outlives the window
   Alert alert_;
   HWND window_ = nullptr;
   HWND command1_ = nullptr;
   std::unique_ptr<std::remove_pointer_t<HFONT>, FontDeleter> font_;
   int dpi_ = 96;
-  bool ending_ = false;
   std::optional<int> exitCode_;
   std::optional<int> quitCode_;  // WM_QUIT's, or kErrorExitCode when GetMessage failed
 };

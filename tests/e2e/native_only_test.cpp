@@ -7,9 +7,9 @@
 #include <filesystem>
 #include <thread>
 
+#include "error_report.h"
 #include "golden_job.h"
 #include "project1_fixture.h"
-#include "run_time.h"
 
 namespace e2e {
 namespace {

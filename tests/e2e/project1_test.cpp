@@ -13,11 +13,11 @@
 
 #include <termios.h>
 
+#include "error_report.h"
 #include "golden_job.h"
 #include "posix/unique_fd.h"
 #include "printer_model.h"
 #include "project1_fixture.h"
-#include "run_time.h"
 
 namespace e2e {
 namespace {

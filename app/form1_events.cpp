@@ -1,0 +1,57 @@
+#include "form1_events.h"
+
+#include <exception>
+#include <utility>
+
+#include "print_run.h"
+#include "serial_error.h"
+
+namespace app {
+
+Form1Events::Form1Events(serial::DeviceOpener opener)
+    : MSComm1_(serial::Settings{}, std::move(opener)) {}
+
+std::optional<ErrorReport> Form1Events::click() {
+  if (ended_) return std::nullopt;
+  try {
+    receipt::runPrintTest(MSComm1_);
+    printed_ = true;
+    return std::nullopt;
+  } catch (const serial::SerialError& e) {
+    return end(reportFor(e));
+  } catch (const std::exception& e) {
+    // Not the port's doing (out of memory, a missing converter): still reported, never lost.
+    return end(ErrorReport{kInternalErrorNumber, std::string("Internal error: ") + e.what()});
+  }
+}
+
+std::optional<ErrorReport> Form1Events::lateFailure() {
+  if (ended_) return std::nullopt;
+  if (const auto failure = MSComm1_.takeFailure()) return end(reportFor(*failure));
+  return std::nullopt;
+}
+
+std::optional<ErrorReport> Form1Events::close() {
+  if (ended_) return std::nullopt;
+  if (const auto failure = MSComm1_.finish()) return end(reportFor(*failure));
+  return std::nullopt;
+}
+
+std::optional<std::string> Form1Events::displayLost() noexcept {
+  try {
+    if (const auto failure = MSComm1_.finish()) return reportFor(*failure).line();
+    if (printed_ && !ended_) {
+      return "every receipt queued before the display was lost went out in full";
+    }
+    return std::nullopt;
+  } catch (...) {
+    return "the receipt queued before the display was lost may not have gone out";
+  }
+}
+
+std::optional<ErrorReport> Form1Events::end(ErrorReport report) {
+  ended_ = true;
+  return report;
+}
+
+}  // namespace app

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "device.h"
+#include "error_report.h"
+#include "mscomm.h"
+
+namespace app {
+
+// What Form1's events do, whichever toolkit delivers them. A window passes each event on and
+// shows what comes back: an event that returns a report has ended the program, and the window
+// shows the report, closes, and the program exits with exitCode(). Reports come once: after
+// the first, every event is ignored.
+class Form1Events {
+ public:
+  explicit Form1Events(serial::DeviceOpener opener = serial::openDevice);
+
+  serial::MSComm& MSComm1() { return MSComm1_; }
+  const serial::MSComm& MSComm1() const { return MSComm1_; }
+
+  // Command1_Click: one print test. Errors are not handled in it; they end the click where
+  // they happen and come back as the report.
+  std::optional<ErrorReport> click();
+
+  // MSComm1's failure listener ran: bytes failed after the click that queued them returned.
+  std::optional<ErrorReport> lateFailure();
+
+  // The window closed, or was told to, without an error: the receipt may still be going out,
+  // and may still fail.
+  std::optional<ErrorReport> close();
+
+  // The display is gone and nothing can be shown: what was queued still goes out (bounded).
+  // Returns the line that tells stderr how that went, when there is something to tell.
+  std::optional<std::string> displayLost() noexcept;
+
+  bool ended() const { return ended_; }
+  int exitCode() const { return ended_ ? kErrorExitCode : 0; }
+
+ private:
+  std::optional<ErrorReport> end(ErrorReport report);
+
+  serial::MSComm MSComm1_;
+  bool ended_ = false;
+  bool printed_ = false;  // a click queued a receipt
+};
+
+}  // namespace app

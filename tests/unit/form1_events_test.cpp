@@ -1,0 +1,184 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <stdexcept>
+
+#include "error_report.h"
+#include "form1_events.h"
+#include "golden_job.h"
+#include "stand_in_device.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using app::ErrorReport;
+using app::Form1Events;
+using testing_support::goldenJob;
+using testing_support::Line;
+using testing_support::standInOpener;
+using testing_support::toHex;
+
+TEST(ErrorReport, TheBoxHasNumberDescriptionAndEndingAndStderrHasThemOnOneLine) {
+  const struct {
+    int number;
+    const char* description;
+    const char* text;
+    const char* line;
+  } cases[] = {
+      {8002, "COM1 (/dev/ttyS0): open: No such file or directory (2).",
+       "Error 8002\n\nCOM1 (/dev/ttyS0): open: No such file or directory (2).\n\n"
+       "The test receipt was not printed completely. The program will now end.",
+       "Error 8002: COM1 (/dev/ttyS0): open: No such file or directory (2). "
+       "The test receipt was not printed completely. The program will now end."},
+      // A description's own line breaks, single or not, become one space each.
+      {app::kInternalErrorNumber, "Internal error: one\ntwo\n\n\nthree",
+       "Error 51\n\nInternal error: one\ntwo\n\n\nthree\n\n"
+       "The test receipt was not printed completely. The program will now end.",
+       "Error 51: Internal error: one two three "
+       "The test receipt was not printed completely. The program will now end."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.description);
+    const ErrorReport report{c.number, c.description};
+    EXPECT_EQ(report.text(), c.text);
+    EXPECT_EQ(report.line(), c.line);
+  }
+}
+
+TEST(ErrorReport, ASerialErrorKeepsItsNumberAndDescription) {
+  const auto report = app::reportFor(serial::SerialError(serial::ErrorCode::InUse, "COM1: busy."));
+  EXPECT_EQ(report.number, 8010);
+  EXPECT_EQ(report.description, "COM1: busy.");
+}
+
+// Waits until MSComm1 says bytes failed after the click returned.
+class FailureHeard {
+ public:
+  explicit FailureHeard(Form1Events& events) {
+    events.MSComm1().setFailureListener([this] {
+      std::lock_guard lock(mutex_);
+      heard_ = true;
+      told_.notify_all();
+    });
+  }
+  bool wait() {
+    std::unique_lock lock(mutex_);
+    return told_.wait_for(lock, 2s, [this] { return heard_; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable told_;
+  bool heard_ = false;
+};
+
+TEST(Form1Events, AClickThatPrintsEndsNothingAndClosingSeesTheReceiptOut) {
+  auto line = std::make_shared<Line>();
+  line->perByte = 100us;  // still going out at close
+  Form1Events events(standInOpener(line));
+  EXPECT_FALSE(events.click().has_value());
+  EXPECT_FALSE(events.ended());
+  EXPECT_FALSE(events.close().has_value());
+  EXPECT_EQ(events.exitCode(), 0);
+  EXPECT_EQ(line->released(), 1);
+  EXPECT_EQ(toHex(line->received()), toHex(goldenJob()));
+}
+
+TEST(Form1Events, AnErrorEndsTheProgramOnceAndEveryLaterEventIsIgnored) {
+  const struct {
+    const char* name;
+    serial::DeviceOpener opener;
+    int number;
+    std::string description;
+  } cases[] = {
+      {"the port's error",
+       [](const serial::Settings&) -> std::unique_ptr<serial::Device> {
+         throw serial::SerialError(serial::ErrorCode::InUse, "COM1: busy.");
+       },
+       8010, "COM1: busy."},
+      {"not the port's doing",
+       [](const serial::Settings&) -> std::unique_ptr<serial::Device> {
+         throw std::runtime_error("no converter");
+       },
+       app::kInternalErrorNumber, "Internal error: no converter"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Form1Events events(c.opener);
+    const auto report = events.click();
+    ASSERT_TRUE(report.has_value());
+    EXPECT_EQ(report->number, c.number);
+    EXPECT_EQ(report->description, c.description);
+    EXPECT_TRUE(events.ended());
+    EXPECT_EQ(events.exitCode(), app::kErrorExitCode);
+    EXPECT_FALSE(events.click().has_value());
+    EXPECT_FALSE(events.lateFailure().has_value());
+    EXPECT_FALSE(events.close().has_value());
+    EXPECT_FALSE(events.displayLost().has_value());
+    EXPECT_EQ(events.exitCode(), app::kErrorExitCode);
+  }
+}
+
+TEST(Form1Events, BytesThatFailAfterTheClickAreReportedOnceWhenTheWindowAsksOrAtClose) {
+  for (const bool asked : {true, false}) {
+    SCOPED_TRACE(asked ? "the window asks" : "the window closes");
+    auto line = std::make_shared<Line>();
+    line->perByte = 100us;
+    line->failAfter = 100;
+    Form1Events events(standInOpener(line));
+    FailureHeard heard(events);
+    EXPECT_FALSE(events.click().has_value());  // returns before the line fails
+    ASSERT_TRUE(heard.wait());
+    const auto report = asked ? events.lateFailure() : events.close();
+    ASSERT_TRUE(report.has_value());
+    EXPECT_EQ(report->number, 8020);
+    EXPECT_EQ(events.exitCode(), app::kErrorExitCode);
+    EXPECT_FALSE(events.lateFailure().has_value());
+    EXPECT_FALSE(events.close().has_value());
+    EXPECT_EQ(line->received(), goldenJob().substr(0, 100));
+  }
+}
+
+TEST(Form1Events, ALostDisplaySeesTheReceiptOutAndSaysHowThatWent) {
+  const struct {
+    const char* name;
+    std::optional<std::size_t> failAfter;
+    std::optional<std::string> said;
+    bool click;
+    bool shown;  // the failure was reported before the display went
+  } cases[] = {
+      {"nothing printed", std::nullopt, std::nullopt, false, false},
+      {"printed in full", std::nullopt,
+       "every receipt queued before the display was lost went out in full", true, false},
+      {"failed on the way", 200, "Error 8020: ", true, false},
+      {"failed and already shown", 200, std::nullopt, true, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto line = std::make_shared<Line>();
+    line->perByte = 100us;  // still going out when the display goes
+    line->failAfter = c.failAfter;
+    Form1Events events(standInOpener(line));
+    FailureHeard heard(events);
+    if (c.click) {
+      EXPECT_FALSE(events.click().has_value());
+    }
+    if (c.shown) {
+      ASSERT_TRUE(heard.wait());
+      ASSERT_TRUE(events.lateFailure().has_value());
+    }
+    const auto said = events.displayLost();
+    ASSERT_EQ(said.has_value(), c.said.has_value());
+    if (said) {
+      EXPECT_EQ(said->rfind(*c.said, 0), 0u) << *said;
+    }
+    EXPECT_EQ(line->released(), line->opens);
+    if (c.click) {
+      EXPECT_EQ(line->received(), goldenJob().substr(0, c.failAfter.value_or(267)));
+    }
+  }
+}
+
+}  // namespace

@@ -7,8 +7,7 @@ namespace serial::win32 {
 
 std::string unsupportedSettings(const Settings& s) {
   if (s.baud == 0) return "baud rate 0";
-  if (s.dataBits < 5 || s.dataBits > 8) return std::to_string(s.dataBits) + " data bits";
-  if (s.stopBits != 1 && s.stopBits != 2) return std::to_string(s.stopBits) + " stop bits";
+  if (auto framing = unsupportedFraming(s); !framing.empty()) return framing;
   // MAXDWORD is no timeout at all: the write could then wait for ever.
   constexpr long long kMaxDword = std::numeric_limits<DWORD>::max();
   if (s.writeTimeout.count() < 0 || s.writeTimeout.count() >= kMaxDword) return "write timeout";

@@ -9,30 +9,20 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <cstring>
-#include <thread>
+#include <optional>
 #include <utility>
 
+#include "line_watch.h"
 #include "modem_lines_posix.h"
 #include "posix/unique_fd.h"
 #include "serial_error.h"
+#include "termios_posix.h"
 
 namespace serial {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::string reason(int err) {
-  return std::string(std::strerror(err)) + " (errno " + std::to_string(err) + ")";
-}
-
-std::string silence(std::chrono::milliseconds limit, int queued) {
-  std::string text = "nothing sent for " + std::to_string(limit.count()) + " ms";
-  if (queued > 0) text += " (" + std::to_string(queued) + " bytes still queued)";
-  return text;
-}
 
 // A Unix 98 pseudo-terminal's slave, or an old BSD one: no line, no modem lines, and an output
 // queue the kernel does not show.
@@ -64,71 +54,14 @@ class ExclusiveMode {
   int fd_ = -1;
 };
 
-speed_t speedFor(unsigned baud) {
-  switch (baud) {
-    case 1200:
-      return B1200;
-    case 2400:
-      return B2400;
-    case 4800:
-      return B4800;
-    case 9600:
-      return B9600;
-    case 19200:
-      return B19200;
-    case 38400:
-      return B38400;
-    case 57600:
-      return B57600;
-    case 115200:
-      return B115200;
-    default:
-      return B0;
-  }
-}
-
-tcflag_t characterSize(int dataBits) {
-  switch (dataBits) {
-    case 5:
-      return CS5;
-    case 6:
-      return CS6;
-    case 7:
-      return CS7;
-    default:
-      return CS8;
-  }
-}
-
 class PosixDevice final : public Device {
  public:
   PosixDevice(std::string path, const Settings& settings)
       : path_(std::move(path)), settings_(settings) {
-    fd_ = posix::UniqueFd(::open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-    if (!fd_) {
-      const int err = errno;
-      switch (err) {
-        case ENOENT:
-        case ENXIO:
-        case ENODEV:
-        case EIO:
-          fail(ErrorCode::NoSuchPort, "open", err);
-        case EBUSY:
-          fail(ErrorCode::InUse, "open", err);
-        case EACCES:
-        case EPERM:
-          fail(ErrorCode::PermissionDenied, "open", err);
-        case EISDIR:
-          fail(ErrorCode::NotSerialDevice, "open", err);
-        default:
-          fail(ErrorCode::OpenFailed, "open", err);
-      }
-    }
-    if (!::isatty(fd_.get())) fail(ErrorCode::NotSerialDevice, "open", ENOTTY);
+    fd_ = ::posix::UniqueFd(::open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd_) failOpening(errno);
+    if (!::isatty(fd_.get())) failOpening(ENOTTY);
     pseudoTerminal_ = isPseudoTerminal(fd_.get());
-    // Where the kernel does not show the output queue, room comes back only in bursts.
-    limit_ = settings_.writeTimeout +
-             (pseudoTerminal_ ? unseenQueueAllowance(settings_) : std::chrono::milliseconds(0));
     // TIOCEXCL keeps other users out, but root ignores it; the advisory lock is what
     // other well-behaved programs (and a second copy of this one) check.
     if (::flock(fd_.get(), LOCK_EX | LOCK_NB) != 0) {
@@ -160,29 +93,25 @@ class PosixDevice final : public Device {
   void write(std::string_view bytes) override {
     drained_ = false;
     // Fails only when the line stands still: nothing taken and the output queue not shrinking.
-    auto lastProgress = Clock::now();
-    int queued = outputQueued();
+    LineWatch watch(settings_, queueView(), Clock::now());
+    (void)watch.queued(outputQueued(), Clock::now());
     while (!bytes.empty()) {
       const ssize_t n = ::write(fd_.get(), bytes.data(), bytes.size());
       if (n > 0) {
         bytes.remove_prefix(static_cast<std::size_t>(n));
+        watch.taken(Clock::now());
         progressed();
-        lastProgress = Clock::now();
         continue;
       }
       const int err = n < 0 ? errno : EAGAIN;
       if (err == EINTR) continue;
       if (err != EAGAIN) fail(ErrorCode::WriteFailed, "write", err);
-      if (Clock::now() - lastProgress >= limit_) {
-        fail(ErrorCode::WriteTimedOut, "write", silence(limit_, queued));
+      if (watch.stopped(Clock::now())) {
+        fail(ErrorCode::WriteTimedOut, "write", watch.standingStill());
       }
-      if (!waitWritable(std::chrono::milliseconds(50))) {
-        const int now = outputQueued();
-        if (now < queued) {
-          progressed();
-          lastProgress = Clock::now();
-        }
-        queued = now;
+      if (!waitWritable(std::chrono::milliseconds(50)) &&
+          watch.queued(outputQueued(), Clock::now())) {
+        progressed();
       }
     }
   }
@@ -191,43 +120,35 @@ class PosixDevice final : public Device {
     // At line speed, watching the kernel's queue: tcdrain could wait for ever on a wedged
     // adapter. Once the queue is empty only the UART's FIFO is left, which close() waits for
     // and drivers bound by its size.
-    auto lastProgress = Clock::now();
-    for (int queued = outputQueued(); queued > 0;) {
-      if (Clock::now() - lastProgress >= limit_) {
-        fail(ErrorCode::WriteTimedOut, "drain", silence(limit_, queued));
-      }
-      std::this_thread::sleep_for(std::clamp<std::chrono::microseconds>(
-          lineTime(settings_, static_cast<std::size_t>(queued)), std::chrono::microseconds(500),
-          std::chrono::milliseconds(20)));
-      const int now = outputQueued();
-      if (now < queued) {
-        progressed();
-        lastProgress = Clock::now();
-      }
-      queued = now;
-    }
+    const auto reason = drainQueue(
+        settings_, queueView(), std::chrono::microseconds(500), [this] { return outputQueued(); },
+        [this] { progressed(); });
+    if (reason) fail(ErrorCode::WriteTimedOut, "drain", *reason);
     drained_ = true;
   }
 
  private:
   [[noreturn]] void fail(ErrorCode code, const char* operation, int err) const {
-    fail(code, operation, reason(err));
+    fail(code, operation, posix::systemReason(err));
   }
 
-  [[noreturn]] void fail(ErrorCode code, const char* operation, const std::string& why) const {
-    std::string advice = adviceFor(code);
-    if (code == ErrorCode::PermissionDenied) {
-      advice =
-          "Permission denied: add the user to the dialout group (then log in again), "
-          "or run as a user allowed to use the port.";
-    }
-    throw SerialError(code, describe(portName(settings_), path_, operation, why, advice));
+  [[noreturn]] void fail(ErrorCode code, const char* operation, const std::string& reason,
+                         const std::string& advice = {}) const {
+    throw serialError(code, portName(settings_), path_, operation, reason, advice);
   }
 
-  // Bytes the kernel still holds for the line; 0 where it cannot say.
-  int outputQueued() const {
+  [[noreturn]] void failOpening(int err) const {
+    fail(posix::openErrorCode(err), "open", posix::systemReason(err), posix::openAdvice(err));
+  }
+
+  // The kernel does not show a pseudo-terminal's output queue: room comes back in bursts.
+  QueueView queueView() const { return pseudoTerminal_ ? QueueView::Hidden : QueueView::Shown; }
+
+  // Bytes the kernel still holds for the line; nullopt where it cannot say.
+  std::optional<std::size_t> outputQueued() const {
     int queued = 0;
-    return ::ioctl(fd_.get(), TIOCOUTQ, &queued) == 0 ? queued : 0;
+    if (::ioctl(fd_.get(), TIOCOUTQ, &queued) != 0 || queued < 0) return std::nullopt;
+    return static_cast<std::size_t>(queued);
   }
 
   // Waits up to `slice` for room; false when none came.
@@ -245,36 +166,22 @@ class PosixDevice final : public Device {
   }
 
   void applyLineSettings() {
-    termios tio{};
-    if (::tcgetattr(fd_.get(), &tio) != 0) fail(ErrorCode::NotSerialDevice, "tcgetattr", errno);
-    const speed_t speed = speedFor(settings_.baud);
-    if (speed == B0) fail(ErrorCode::SettingsRejected, "set speed", EINVAL);
-    ::cfmakeraw(&tio);
-    tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
-    tio.c_cflag |= characterSize(settings_.dataBits) | CLOCAL | CREAD;
-    if (settings_.parity != Parity::None) tio.c_cflag |= PARENB;
-    if (settings_.parity == Parity::Odd) tio.c_cflag |= PARODD;
-    if (settings_.stopBits == 2) tio.c_cflag |= CSTOPB;
-    if (settings_.handshaking == Handshaking::RtsCts) tio.c_cflag |= CRTSCTS;
-    tio.c_iflag &= ~(IXON | IXOFF | IXANY);
-    if (settings_.handshaking == Handshaking::XonXoff) tio.c_iflag |= IXON | IXOFF;
-    tio.c_cc[VMIN] = 0;
-    tio.c_cc[VTIME] = 0;
-    if (::cfsetispeed(&tio, speed) != 0 || ::cfsetospeed(&tio, speed) != 0) {
-      fail(ErrorCode::SettingsRejected, "cfsetspeed", errno);
+    if (const auto bad = posix::unsupportedSettings(settings_); !bad.empty()) {
+      fail(ErrorCode::SettingsRejected, "tcsetattr", "unsupported: " + bad);
     }
-    if (::tcsetattr(fd_.get(), TCSANOW, &tio) != 0)
+    termios current{};
+    if (::tcgetattr(fd_.get(), &current) != 0) {
+      fail(ErrorCode::NotSerialDevice, "tcgetattr", errno);
+    }
+    const termios wanted = posix::makeTermios(settings_, current);
+    if (::tcsetattr(fd_.get(), TCSANOW, &wanted) != 0) {
       fail(ErrorCode::SettingsRejected, "tcsetattr", errno);
-
+    }
     // tcsetattr succeeds if any one change took; check that all of them did.
-    termios back{};
-    if (::tcgetattr(fd_.get(), &back) != 0) fail(ErrorCode::SettingsRejected, "tcgetattr", errno);
-    constexpr tcflag_t cflags = CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS;
-    constexpr tcflag_t iflags = IXON | IXOFF | IXANY | ICRNL | INLCR | ISTRIP;
-    if ((back.c_cflag & cflags) != (tio.c_cflag & cflags) ||
-        (back.c_iflag & iflags) != (tio.c_iflag & iflags) || (back.c_oflag & OPOST) ||
-        ::cfgetospeed(&back) != speed || ::cfgetispeed(&back) != speed) {
-      fail(ErrorCode::SettingsRejected, "tcsetattr", EINVAL);
+    termios got{};
+    if (::tcgetattr(fd_.get(), &got) != 0) fail(ErrorCode::SettingsRejected, "tcgetattr", errno);
+    if (const auto kept = posix::lineSettingsMismatch(wanted, got); !kept.empty()) {
+      fail(ErrorCode::SettingsRejected, "tcsetattr", "the port kept " + kept);
     }
   }
 
@@ -289,11 +196,10 @@ class PosixDevice final : public Device {
 
   std::string path_;
   Settings settings_;
-  posix::UniqueFd fd_;
+  ::posix::UniqueFd fd_;
   ExclusiveMode exclusive_;  // after fd_: cleared before the descriptor closes
   bool pseudoTerminal_ = false;
   bool drained_ = true;  // nothing written since the last drain
-  std::chrono::milliseconds limit_{0};
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "comm_config_win32.h"
+#include "line_watch.h"
 #include "wide_win32.h"
 
 namespace serial {
@@ -12,17 +13,11 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // How many bytes the driver still holds for the line; nullopt when it cannot say.
-std::optional<DWORD> outputQueued(HANDLE h) {
+std::optional<std::size_t> outputQueued(HANDLE h) {
   DWORD errors = 0;
   COMSTAT status{};
   if (!::ClearCommError(h, &errors, &status)) return std::nullopt;
   return status.cbOutQue;
-}
-
-std::string standingStill(std::chrono::milliseconds limit, std::optional<DWORD> queued) {
-  std::string text = "nothing sent for " + std::to_string(limit.count()) + " ms";
-  if (queued && *queued > 0) text += " (" + std::to_string(*queued) + " bytes still queued)";
-  return text;
 }
 
 }  // namespace
@@ -117,7 +112,7 @@ void Win32Device::write(std::string_view bytes) {
   // under Wine frees room without waking a waiting writer, and a line that stopped is told
   // from a slow one between calls, by the bytes taken and the driver's queue.
   const std::size_t most = std::max<std::size_t>(settings_.outBufferSize, 1);
-  win32::LineWatch watch(settings_, Clock::now());
+  LineWatch watch(settings_, QueueView::UntilSeen, Clock::now());
   while (!bytes.empty()) {
     const DWORD size = static_cast<DWORD>(std::min(bytes.size(), most));
     DWORD written = 0;
@@ -140,7 +135,7 @@ void Win32Device::write(std::string_view bytes) {
     }
     if (watch.queued(outputQueued(handle_.get()), Clock::now())) progressed();
     if (watch.stopped(Clock::now())) {
-      fail(ErrorCode::WriteTimedOut, "write", standingStill(watch.limit(), watch.lastQueued()));
+      fail(ErrorCode::WriteTimedOut, "write", watch.standingStill());
     }
   }
 }
@@ -148,8 +143,9 @@ void Win32Device::write(std::string_view bytes) {
 void Win32Device::drain() {
   // FlushFileBuffers is no way to wait for the line: it has no time limit (a wedged USB
   // adapter holds it for ever), and Wine answers it with tcflush, which discards.
-  const auto reason = win32::drainQueue(
-      settings_, [this] { return outputQueued(handle_.get()); }, [this] { progressed(); });
+  const auto reason = drainQueue(
+      settings_, QueueView::UntilSeen, std::chrono::milliseconds(1),
+      [this] { return outputQueued(handle_.get()); }, [this] { progressed(); });
   if (reason) fail(ErrorCode::WriteTimedOut, "drain", *reason);
   drained_ = true;
 }
@@ -160,8 +156,7 @@ void Win32Device::fail(ErrorCode code, const char* operation, DWORD error) const
 
 void Win32Device::fail(ErrorCode code, const char* operation, const std::string& reason,
                        const std::string& advice) const {
-  throw SerialError(code, describe(portName(settings_), path_, operation, reason,
-                                   advice.empty() ? adviceFor(code) : advice));
+  throw serialError(code, portName(settings_), path_, operation, reason, advice);
 }
 
 std::unique_ptr<Win32Device> openWin32Device(const std::wstring& path, const Settings& settings,
@@ -236,45 +231,6 @@ std::string systemReason(DWORD error) {
   }
   const std::string number = "(error " + std::to_string(error) + ")";
   return text.empty() ? "Unknown error " + number : toUtf8(text) + " " + number;
-}
-
-std::optional<std::string> drainQueue(const Settings& settings,
-                                      const std::function<std::optional<DWORD>()>& queued,
-                                      const std::function<void()>& progressed) {
-  // Waits at line speed while the queue moves; a queue the driver cannot show is taken as
-  // empty, there being nothing to wait on.
-  LineWatch watch(settings, Clock::now());
-  auto now = queued();
-  watch.queued(now, Clock::now());
-  while (now && *now > 0) {
-    if (watch.stopped(Clock::now())) return standingStill(watch.limit(), now);
-    std::this_thread::sleep_for(std::clamp<std::chrono::microseconds>(
-        lineTime(settings, *now), std::chrono::milliseconds(1), std::chrono::milliseconds(20)));
-    now = queued();
-    if (watch.queued(now, Clock::now())) progressed();
-  }
-  return std::nullopt;
-}
-
-LineWatch::LineWatch(const Settings& settings, Clock::time_point now)
-    : settings_(settings), last_(now) {}
-
-void LineWatch::taken(Clock::time_point now) {
-  last_ = now;
-  queued_.reset();  // grown by what was taken: the next reading starts afresh
-}
-
-bool LineWatch::queued(std::optional<DWORD> bytes, Clock::time_point now) {
-  if (bytes && *bytes > 0) queueSeen_ = true;
-  const bool moved = bytes && queued_ && *bytes < *queued_;
-  if (moved) last_ = now;
-  queued_ = bytes;
-  return moved;
-}
-
-std::chrono::milliseconds LineWatch::limit() const {
-  return settings_.writeTimeout +
-         (queueSeen_ ? std::chrono::milliseconds(0) : unseenQueueAllowance(settings_));
 }
 
 }  // namespace win32

@@ -3,9 +3,7 @@
 #include <windows.h>
 
 #include <chrono>
-#include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 
 #include "device.h"
@@ -77,38 +75,6 @@ std::string openAdvice(DWORD error);
 
 // The system's text for an error, with its number: "Access is denied. (error 5)".
 std::string systemReason(DWORD error);
-
-// Tells a slow line from one that stopped. It has stopped once nothing has been taken and the
-// driver's output queue has not shrunk for the write timeout; where the driver never shows a
-// queue (Wine on a pseudo-terminal, some USB adapters: they refuse bytes while saying 0 are
-// queued), room may come back only in bursts, so for unseenQueueAllowance() more.
-class LineWatch {
- public:
-  using Clock = std::chrono::steady_clock;
-  LineWatch(const Settings& settings, Clock::time_point now);
-
-  // Bytes were taken.
-  void taken(Clock::time_point now);
-  // What the driver says it still holds (nullopt: it cannot say); true when that is less
-  // than the last reading since bytes were taken: the line moved.
-  bool queued(std::optional<DWORD> bytes, Clock::time_point now);
-  bool stopped(Clock::time_point now) const { return now - last_ >= limit(); }
-  // How long the line may stand still, as things look now.
-  std::chrono::milliseconds limit() const;
-  std::optional<DWORD> lastQueued() const { return queued_; }
-
- private:
-  Settings settings_;
-  Clock::time_point last_;
-  std::optional<DWORD> queued_;
-  bool queueSeen_ = false;  // the driver has shown a queue of at least one byte
-};
-
-// Waits until the driver's output queue (`queued`) is empty, calling `progressed` whenever it
-// shrinks; the reason it gave up on a queue that stopped moving, or nullopt.
-std::optional<std::string> drainQueue(const Settings& settings,
-                                      const std::function<std::optional<DWORD>()>& queued,
-                                      const std::function<void()>& progressed);
 
 }  // namespace win32
 }  // namespace serial

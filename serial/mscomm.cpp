@@ -22,18 +22,15 @@ MSComm::~MSComm() {
 }
 
 void MSComm::fail(ErrorCode code, const std::string& operation, const std::string& reason) const {
-  throw SerialError(code, describe(portName(settings_), devicePath(settings_.port), operation,
-                                   reason, adviceFor(code)));
+  throw serialError(code, portName(settings_), devicePath(settings_.port), operation, reason);
 }
 
 SerialError MSComm::stallError(const std::string& operation) const {
   char seconds[32];
   (void)std::snprintf(seconds, sizeof seconds, "%.1f",
                       static_cast<double>(stallLimit(settings_).count()) / 1000.0);
-  return SerialError(ErrorCode::WriteTimedOut,
-                     describe(portName(settings_), devicePath(settings_.port), operation,
-                              std::string("the device did not answer for ") + seconds + " s",
-                              adviceFor(ErrorCode::WriteTimedOut)));
+  return serialError(ErrorCode::WriteTimedOut, portName(settings_), devicePath(settings_.port),
+                     operation, std::string("the device did not answer for ") + seconds + " s");
 }
 
 std::optional<SerialError> MSComm::settle(std::unique_ptr<Transmitter>& session) {

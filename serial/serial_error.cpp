@@ -2,14 +2,15 @@
 
 namespace serial {
 
-std::string describe(const std::string& port, const std::string& device,
-                     const std::string& operation, const std::string& reason,
-                     const std::string& advice) {
+SerialError serialError(ErrorCode code, const std::string& port, const std::string& device,
+                        const std::string& operation, const std::string& reason,
+                        const std::string& advice) {
   std::string text = port + " (" + device + "): " + operation;
   if (!reason.empty()) text += ": " + reason;
   text += ".";
-  if (!advice.empty()) text += " " + advice;
-  return text;
+  const std::string said = advice.empty() ? adviceFor(code) : advice;
+  if (!said.empty()) text += " " + said;
+  return SerialError(code, text);
 }
 
 const char* adviceFor(ErrorCode code) {

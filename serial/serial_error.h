@@ -34,11 +34,12 @@ class SerialError : public std::runtime_error {
   ErrorCode code_;
 };
 
-// Builds the one-paragraph description every error carries:
-// "COM1 (/dev/ttyS0): open: No such file or directory (2). <advice>"
-std::string describe(const std::string& port, const std::string& device,
-                     const std::string& operation, const std::string& reason,
-                     const std::string& advice);
+// The one way every part of the serial control words an error, in one paragraph:
+// "COM1 (/dev/ttyS0): open: No such file or directory (errno 2). <advice>"
+// The advice is adviceFor(code) unless one is given; an empty reason is left out.
+SerialError serialError(ErrorCode code, const std::string& port, const std::string& device,
+                        const std::string& operation, const std::string& reason,
+                        const std::string& advice = {});
 
 // The advice a person can act on, by error.
 const char* adviceFor(ErrorCode code);

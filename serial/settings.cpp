@@ -4,6 +4,12 @@ namespace serial {
 
 std::string portName(const Settings& settings) { return "COM" + std::to_string(settings.port); }
 
+std::string unsupportedFraming(const Settings& s) {
+  if (s.dataBits < 5 || s.dataBits > 8) return std::to_string(s.dataBits) + " data bits";
+  if (s.stopBits != 1 && s.stopBits != 2) return std::to_string(s.stopBits) + " stop bits";
+  return {};
+}
+
 std::chrono::microseconds lineTime(const Settings& settings, std::size_t bytes) {
   const unsigned bitsPerByte =
       1 + settings.dataBits + (settings.parity == Parity::None ? 0 : 1) + settings.stopBits;

@@ -38,6 +38,10 @@ std::chrono::milliseconds unseenQueueAllowance(const Settings& settings);
 // never returns (about 10 s).
 std::chrono::milliseconds stallLimit(const Settings& settings);
 
+// Empty when a serial line can carry the settings' character framing, else what it cannot:
+// "9 data bits", "3 stop bits". Each platform adds what its own driver interface cannot hold.
+std::string unsupportedFraming(const Settings& settings);
+
 // "COM1": how a person names the port, on every platform.
 std::string portName(const Settings& settings);
 

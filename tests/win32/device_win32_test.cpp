@@ -1,10 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <chrono>
-#include <functional>
 #include <optional>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -230,122 +226,6 @@ TEST_F(Win32DeviceOpen, OnWindowsTheDriverAloneDecidesWhoHasThePort) {
     ADD_FAILURE() << "opened";
   } catch (const SerialError& e) {
     EXPECT_EQ(e.code(), ErrorCode::NoSuchPort) << e.description();
-  }
-}
-
-// When a line counts as stopped: by what it takes and what the driver says it holds.
-TEST(LineWatch, ALineHasStoppedOnlyOnceNothingMovedForTheTimeoutOrLongerWhereNoQueueShows) {
-  using serial::win32::LineWatch;
-  using namespace std::chrono_literals;
-  const serial::Settings settings{};  // 3 s, and 4.27 s more for a queue out of sight
-  const auto unseen = settings.writeTimeout + serial::unseenQueueAllowance(settings);
-  ASSERT_EQ(unseen, 7267ms);
-  const auto t0 = LineWatch::Clock::time_point{} + 1h;
-  struct Step {
-    std::chrono::milliseconds at;
-    enum { Taken, Queued } what;
-    std::optional<DWORD> queued = std::nullopt;
-    bool moved = false;  // what queued() says
-  };
-  const struct {
-    const char* name;
-    std::vector<Step> steps;
-    std::chrono::milliseconds stoppedAt;  // since the last step
-  } cases[] = {
-      {"nothing taken, a queue that shows",
-       {{0ms, Step::Queued, 512}, {200ms, Step::Queued, 512}},
-       settings.writeTimeout - 200ms},
-      {"nothing taken, a queue that always says 0 (Wine on a pty)",
-       {{0ms, Step::Queued, 0}, {200ms, Step::Queued, 0}},
-       unseen - 200ms},
-      {"nothing taken, no queue to be had", {{0ms, Step::Queued}}, unseen},
-      {"a queue that shrinks is a line that moves",
-       {{0ms, Step::Queued, 512}, {2900ms, Step::Queued, 500, true}},
-       settings.writeTimeout},
-      {"a queue that grows is not", {{0ms, Step::Queued, 500}, {2900ms, Step::Queued, 512}}, 100ms},
-      {"bytes taken, in bursts seconds apart",
-       {{0ms, Step::Queued, 0}, {4000ms, Step::Taken}, {9000ms, Step::Taken}},
-       unseen},
-      {"after bytes were taken the queue's next reading is only a start",
-       {{0ms, Step::Queued, 100},
-        {1000ms, Step::Taken},
-        {1100ms, Step::Queued, 400},
-        {1200ms, Step::Queued, 300, true}},
-       settings.writeTimeout},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    LineWatch watch(settings, t0);
-    for (const Step& step : c.steps) {
-      if (step.what == Step::Taken) {
-        watch.taken(t0 + step.at);
-      } else {
-        EXPECT_EQ(watch.queued(step.queued, t0 + step.at), step.moved) << step.at.count();
-      }
-      EXPECT_FALSE(watch.stopped(t0 + step.at));
-    }
-    const auto last = t0 + c.steps.back().at;
-    EXPECT_FALSE(watch.stopped(last + c.stoppedAt - 1ms));
-    EXPECT_TRUE(watch.stopped(last + c.stoppedAt));
-  }
-}
-
-// The drain waits for the driver's queue as long as it moves, and no longer.
-TEST(Drain, WaitsWhileTheQueueMovesAndGivesUpOnOneThatStandsStill) {
-  using namespace std::chrono_literals;
-  using Clock = std::chrono::steady_clock;
-  serial::Settings settings;
-  settings.writeTimeout = 300ms;
-  const struct {
-    const char* name;
-    std::vector<DWORD> readings;  // the last one repeats for ever
-    bool unseen;                  // the driver cannot say
-    bool gaveUp;
-    int progress;
-  } cases[] = {
-      {"empty", {0}, false, false, 0},
-      {"a queue the driver cannot show", {}, true, false, 0},
-      // 20 readings about 20 ms apart: longer than the timeout, but never still for it.
-      {"a slow queue that keeps moving",
-       {40, 38, 36, 34, 32, 30, 28, 26, 24, 22, 20, 18, 16, 14, 12, 10, 8, 6, 4, 2, 0},
-       false,
-       false,
-       20},
-      {"a queue that stops moving", {40, 30, 20}, false, true, 2},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    std::size_t at = 0;
-    int progress = 0;
-    Clock::time_point lastMove = Clock::now();
-    const auto started = Clock::now();
-    const auto reason = serial::win32::drainQueue(
-        settings,
-        [&]() -> std::optional<DWORD> {
-          if (c.unseen) return std::nullopt;
-          const DWORD now = c.readings[std::min(at, c.readings.size() - 1)];
-          ++at;
-          // Slow enough that the whole drain outlasts the timeout.
-          if (now > 0 && now < 40 && c.readings.back() == 0) std::this_thread::sleep_for(20ms);
-          return now;
-        },
-        [&] {
-          ++progress;
-          lastMove = Clock::now();
-        });
-    const auto took = Clock::now() - started;
-    EXPECT_EQ(reason.has_value(), c.gaveUp) << reason.value_or("");
-    EXPECT_EQ(progress, c.progress);
-    if (c.gaveUp) {
-      EXPECT_NE(reason->find("nothing sent for 300 ms (20 bytes still queued)"), std::string::npos)
-          << *reason;
-      EXPECT_GE(Clock::now() - lastMove, settings.writeTimeout);
-      EXPECT_LT(Clock::now() - lastMove, settings.writeTimeout + 500ms);
-    } else if (c.progress > 0) {
-      EXPECT_GT(took, settings.writeTimeout);
-    } else {
-      EXPECT_LT(took, settings.writeTimeout);
-    }
   }
 }
 

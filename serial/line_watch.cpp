@@ -1,0 +1,57 @@
+#include "line_watch.h"
+
+#include <algorithm>
+#include <thread>
+
+namespace serial {
+
+LineWatch::LineWatch(const Settings& settings, QueueView view, Clock::time_point now)
+    : settings_(settings), view_(view), last_(now) {}
+
+void LineWatch::taken(Clock::time_point now) {
+  last_ = now;
+  queued_.reset();  // grown by what was taken: the next reading starts afresh
+}
+
+bool LineWatch::queued(std::optional<std::size_t> bytes, Clock::time_point now) {
+  if (bytes && *bytes > 0) queueSeen_ = true;
+  const bool moved = bytes && queued_ && *bytes < *queued_;
+  if (moved) last_ = now;
+  queued_ = bytes;
+  return moved;
+}
+
+std::chrono::milliseconds LineWatch::limit() const {
+  const bool outOfSight =
+      view_ == QueueView::Hidden || (view_ == QueueView::UntilSeen && !queueSeen_);
+  return settings_.writeTimeout +
+         (outOfSight ? unseenQueueAllowance(settings_) : std::chrono::milliseconds(0));
+}
+
+std::string LineWatch::standingStill() const {
+  std::string text = "nothing sent for " + std::to_string(limit().count()) + " ms";
+  if (queued_ && *queued_ > 0) text += " (" + std::to_string(*queued_) + " bytes still queued)";
+  return text;
+}
+
+std::optional<std::string> drainQueue(const Settings& settings, QueueView view,
+                                      std::chrono::microseconds shortestNap,
+                                      const std::function<std::optional<std::size_t>()>& queued,
+                                      const std::function<void()>& progressed) {
+  // Waits at line speed while the queue moves; a queue the device cannot show is taken as
+  // empty, there being nothing to wait on.
+  using Clock = LineWatch::Clock;
+  LineWatch watch(settings, view, Clock::now());
+  auto now = queued();
+  watch.queued(now, Clock::now());
+  while (now && *now > 0) {
+    if (watch.stopped(Clock::now())) return watch.standingStill();
+    std::this_thread::sleep_for(std::clamp<std::chrono::microseconds>(
+        lineTime(settings, *now), shortestNap, std::chrono::milliseconds(20)));
+    now = queued();
+    if (watch.queued(now, Clock::now())) progressed();
+  }
+  return std::nullopt;
+}
+
+}  // namespace serial

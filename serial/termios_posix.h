@@ -1,0 +1,32 @@
+#pragma once
+
+#include <termios.h>
+
+#include <string>
+
+#include "serial_error.h"
+#include "settings.h"
+
+namespace serial::posix {
+
+// Empty when the settings can be put in a termios, else what is wrong with them.
+std::string unsupportedSettings(const Settings& settings);
+
+// The line state for tcsetattr, from what the port had: raw, with every field the settings
+// name set. Only for settings unsupportedSettings() passed.
+termios makeTermios(const Settings& settings, const termios& current);
+
+// Empty when the port took the line settings that decide whether the printer reads the
+// bytes (speed, framing, flow control, no output processing), else which it kept differently.
+std::string lineSettingsMismatch(const termios& wanted, const termios& got);
+
+// The error for an open() failure.
+ErrorCode openErrorCode(int err);
+
+// The advice for an open() failure: a port this user may not open is fixed by a group.
+std::string openAdvice(int err);
+
+// The system's text for an errno, with its number: "No such file or directory (errno 2)".
+std::string systemReason(int err);
+
+}  // namespace serial::posix

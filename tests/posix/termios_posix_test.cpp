@@ -1,0 +1,211 @@
+#include "termios_posix.h"
+
+#include <termios.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <string>
+
+#include "device_posix.h"
+#include "pty_pair.h"
+#include "serial_error.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using serial::ErrorCode;
+using serial::Handshaking;
+using serial::Parity;
+using serial::Settings;
+using serial::posix::makeTermios;
+
+// What a fresh terminal has: cooked, echoing, LF to CR LF.
+termios cooked() {
+  termios t{};
+  t.c_iflag = ICRNL | IXON | IXANY | ISTRIP | INLCR;
+  t.c_oflag = OPOST | ONLCR;
+  t.c_cflag = CS7 | PARENB | CSTOPB | CRTSCTS | HUPCL;
+  t.c_lflag = ICANON | ECHO | ISIG | IEXTEN;
+  t.c_cc[VMIN] = 1;
+  t.c_cc[VTIME] = 5;
+  (void)cfsetispeed(&t, B38400);
+  (void)cfsetospeed(&t, B38400);
+  return t;
+}
+
+TEST(Termios, SettingsATermiosCannotHoldAreNamedAsOnWindows) {
+  const struct {
+    Settings settings;
+    const char* named;
+  } cases[] = {
+      {{}, ""},
+      {{.baud = 1200}, ""},
+      {{.baud = 115200}, ""},
+      {{.dataBits = 5}, ""},
+      {{.stopBits = 2}, ""},
+      {{.writeTimeout = 0ms}, ""},
+      {{.baud = 0}, "baud rate 0"},
+      {{.baud = 12345}, "baud rate 12345"},  // no such speed: it used to fail only at open
+      {{.dataBits = 4}, "4 data bits"},
+      {{.dataBits = 9}, "9 data bits"},  // it used to become 8
+      {{.stopBits = 0}, "0 stop bits"},
+      {{.stopBits = 3}, "3 stop bits"},
+      {{.writeTimeout = -1ms}, "write timeout"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(serial::posix::unsupportedSettings(c.settings), c.named);
+}
+
+TEST(Termios, TheDefaultSettingsMakeARawLineWhateverThePortHad) {
+  for (const termios& from : {termios{}, cooked()}) {
+    const termios t = makeTermios(Settings{}, from);
+    SCOPED_TRACE(from.c_lflag ? "from a cooked port" : "from a zeroed one");
+    EXPECT_EQ(cfgetospeed(&t), speed_t{B9600});
+    EXPECT_EQ(cfgetispeed(&t), speed_t{B9600});
+    EXPECT_EQ(t.c_cflag & CSIZE, tcflag_t{CS8});
+    EXPECT_EQ(t.c_cflag & (PARENB | PARODD | CSTOPB | CRTSCTS), 0u);
+    EXPECT_EQ(t.c_cflag & (CLOCAL | CREAD), tcflag_t{CLOCAL | CREAD});
+    EXPECT_EQ(t.c_iflag & (IXON | IXOFF | IXANY | ICRNL | INLCR | ISTRIP), 0u);
+    EXPECT_EQ(t.c_oflag & OPOST, 0u);  // LF leaves as LF, not CR LF
+    EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
+    EXPECT_EQ(t.c_cc[VMIN], 0);
+    EXPECT_EQ(t.c_cc[VTIME], 0);
+  }
+}
+
+TEST(Termios, OtherSettingsReachTheLine) {
+  const struct {
+    const char* name;
+    Settings settings;
+    speed_t speed;
+    tcflag_t size;
+    tcflag_t cflags;  // of PARENB, PARODD, CSTOPB, CRTSCTS
+    tcflag_t iflags;  // of IXON, IXOFF, IXANY
+  } cases[] = {
+      {"19200 7E2",
+       {.baud = 19200, .parity = Parity::Even, .dataBits = 7, .stopBits = 2},
+       B19200,
+       CS7,
+       PARENB | CSTOPB,
+       0},
+      {"115200 5O1",
+       {.baud = 115200, .parity = Parity::Odd, .dataBits = 5},
+       B115200,
+       CS5,
+       PARENB | PARODD,
+       0},
+      {"6 data bits", {.dataBits = 6}, B9600, CS6, 0, 0},
+      {"XON/XOFF", {.handshaking = Handshaking::XonXoff}, B9600, CS8, 0, IXON | IXOFF},
+      {"RTS/CTS", {.handshaking = Handshaking::RtsCts}, B9600, CS8, CRTSCTS, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const termios t = makeTermios(c.settings, cooked());
+    EXPECT_EQ(cfgetospeed(&t), c.speed);
+    EXPECT_EQ(cfgetispeed(&t), c.speed);
+    EXPECT_EQ(t.c_cflag & CSIZE, c.size);
+    EXPECT_EQ(t.c_cflag & (PARENB | PARODD | CSTOPB | CRTSCTS), c.cflags);
+    EXPECT_EQ(t.c_iflag & (IXON | IXOFF | IXANY), c.iflags);
+  }
+}
+
+TEST(Termios, AReadBackNamesWhatThePortKeptOfWhatMatters) {
+  const termios wanted = makeTermios(Settings{}, termios{});
+  const struct {
+    const char* name;
+    void (*change)(termios&);
+    const char* kept;
+  } cases[] = {
+      {"all taken", [](termios&) {}, ""},
+      {"speed",
+       [](termios& t) {
+         (void)cfsetospeed(&t, B19200);
+         (void)cfsetispeed(&t, B19200);
+       },
+       "output speed 19200 instead of 9600, input speed 19200 instead of 9600"},
+      {"framing and flow control",
+       [](termios& t) {
+         t.c_cflag = (t.c_cflag & ~CSIZE) | CS7 | PARENB | CRTSCTS;
+         t.c_iflag |= IXON;
+       },
+       "data bits 7 instead of 8, PARENB 1 instead of 0, CRTSCTS 1 instead of 0, "
+       "IXON 1 instead of 0"},
+      {"LF to CR LF", [](termios& t) { t.c_oflag |= OPOST | ONLCR; }, "OPOST 1 instead of 0"},
+      {"CR to LF on input", [](termios& t) { t.c_iflag |= ICRNL; }, "ICRNL 1 instead of 0"},
+      // Not what decides whether the printer reads the bytes.
+      {"modem control and echo", [](termios& t) { t.c_cflag &= ~CLOCAL, t.c_lflag |= ECHO; }, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    termios got = wanted;
+    c.change(got);
+    EXPECT_EQ(serial::posix::lineSettingsMismatch(wanted, got), c.kept);
+  }
+}
+
+TEST(Termios, OpenErrorsFollowWhatTheSystemSaid) {
+  const struct {
+    int err;
+    ErrorCode code;
+  } cases[] = {
+      {ENOENT, ErrorCode::NoSuchPort},
+      {ENXIO, ErrorCode::NoSuchPort},
+      {ENODEV, ErrorCode::NoSuchPort},
+      {EIO, ErrorCode::NoSuchPort},
+      {EBUSY, ErrorCode::InUse},
+      {EACCES, ErrorCode::PermissionDenied},
+      {EPERM, ErrorCode::PermissionDenied},
+      {EISDIR, ErrorCode::NotSerialDevice},
+      {ENOTTY, ErrorCode::NotSerialDevice},
+      {EMFILE, ErrorCode::OpenFailed},
+      {ENAMETOOLONG, ErrorCode::OpenFailed},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.err);
+    EXPECT_EQ(serial::posix::openErrorCode(c.err), c.code);
+    const std::string advice = serial::posix::openAdvice(c.err);
+    if (c.code == ErrorCode::PermissionDenied) {
+      EXPECT_NE(advice.find("add the user to the dialout group"), std::string::npos) << advice;
+    } else {
+      EXPECT_EQ(advice, serial::adviceFor(c.code));
+    }
+  }
+  EXPECT_EQ(serial::posix::systemReason(ENOENT), "No such file or directory (errno 2)");
+}
+
+// A setting the line cannot carry is refused, as on Windows, before the port is touched:
+// nothing is quietly sent in another framing.
+TEST(PosixDeviceSettings, WhatTheLineCannotCarryIsRefusedAndThePortKeepsItsSettings) {
+  const struct {
+    Settings settings;
+    const char* says;
+  } cases[] = {
+      {{.dataBits = 9}, "tcsetattr: unsupported: 9 data bits."},
+      {{.dataBits = 4}, "tcsetattr: unsupported: 4 data bits."},
+      {{.stopBits = 3}, "tcsetattr: unsupported: 3 stop bits."},
+      {{.baud = 12345}, "tcsetattr: unsupported: baud rate 12345."},
+      {{.writeTimeout = -1ms}, "tcsetattr: unsupported: write timeout."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.says);
+    testing_support::PtyPair pty;
+    termios before{};
+    ASSERT_EQ(tcgetattr(pty.slave(), &before), 0);
+    try {
+      serial::openPosixDevice(pty.slavePath(), c.settings);
+      ADD_FAILURE() << "opened";
+    } catch (const serial::SerialError& e) {
+      EXPECT_EQ(e.code(), ErrorCode::SettingsRejected);
+      EXPECT_NE(e.description().find("COM1 (" + pty.slavePath() + "): " + c.says),
+                std::string::npos)
+          << e.what();
+    }
+    termios after{};
+    ASSERT_EQ(tcgetattr(pty.slave(), &after), 0);
+    EXPECT_EQ(after.c_cflag, before.c_cflag);
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(after.c_oflag, before.c_oflag);
+  }
+}
+
+}  // namespace

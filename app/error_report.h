@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "serial_error.h"
+#include "serial/serial_error.h"
 
 namespace app {
 

@@ -1,10 +1,10 @@
-#include "form1_events.h"
+#include "app/form1_events.h"
 
 #include <exception>
 #include <utility>
 
-#include "print_run.h"
-#include "serial_error.h"
+#include "receipt/print_run.h"
+#include "serial/serial_error.h"
 
 namespace app {
 

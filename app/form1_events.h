@@ -3,9 +3,9 @@
 #include <optional>
 #include <string>
 
-#include "device.h"
-#include "error_report.h"
-#include "mscomm.h"
+#include "app/error_report.h"
+#include "serial/device.h"
+#include "serial/mscomm.h"
 
 namespace app {
 

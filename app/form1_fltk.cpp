@@ -1,6 +1,6 @@
-#include "error_report.h"
-#include "form1.h"
-#include "form1_events.h"
+#include "app/error_report.h"
+#include "app/form1.h"
+#include "app/form1_events.h"
 
 // Xlib's headers, through FLTK's too, define None, True and Status: after the project's own.
 #include <FL/Fl.H>

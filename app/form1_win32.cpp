@@ -1,11 +1,11 @@
-#include "form1_win32.h"
+#include "app/form1_win32.h"
 
 #include <commctrl.h>
 
 #include <system_error>
 
-#include "form1.h"
-#include "wide_win32.h"
+#include "app/form1.h"
+#include "serial/wide_win32.h"
 
 namespace app {
 

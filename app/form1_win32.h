@@ -8,10 +8,10 @@
 #include <string>
 #include <type_traits>
 
-#include "device.h"
-#include "error_report.h"
-#include "form1_events.h"
-#include "mscomm.h"
+#include "app/error_report.h"
+#include "app/form1_events.h"
+#include "serial/device.h"
+#include "serial/mscomm.h"
 
 namespace app::win32 {
 

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "form1.h"
+#include "app/form1.h"
 
 // The program reads no arguments, files or environment of its own.
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return app::runForm1(); }

@@ -7,11 +7,11 @@
 #include <thread>
 #include <vector>
 
-#include "device_posix.h"
-#include "mscomm.h"
-#include "print_run.h"
-#include "pty_pair.h"
-#include "stand_in_device.h"
+#include "receipt/print_run.h"
+#include "serial/device_posix.h"
+#include "serial/mscomm.h"
+#include "tests/support/pty_pair.h"
+#include "tests/support/stand_in_device.h"
 
 namespace {
 

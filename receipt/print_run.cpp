@@ -1,6 +1,6 @@
-#include "print_run.h"
+#include "receipt/print_run.h"
 
-#include "test_receipt.h"
+#include "receipt/test_receipt.h"
 
 namespace receipt {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "serial_control.h"
+#include "serial/serial_control.h"
 
 namespace receipt {
 

@@ -1,4 +1,4 @@
-#include "test_receipt.h"
+#include "receipt/test_receipt.h"
 
 namespace receipt {
 namespace {

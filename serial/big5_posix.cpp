@@ -5,7 +5,7 @@
 #include <memory>
 #include <system_error>
 
-#include "big5.h"
+#include "serial/big5.h"
 
 namespace serial {
 namespace {

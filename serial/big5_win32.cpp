@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "big5.h"
+#include "serial/big5.h"
 
 namespace serial {
 namespace {

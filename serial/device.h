@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "settings.h"
+#include "serial/settings.h"
 
 namespace serial {
 

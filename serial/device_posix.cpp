@@ -1,4 +1,4 @@
-#include "device_posix.h"
+#include "serial/device_posix.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -13,11 +13,11 @@
 #include <optional>
 #include <utility>
 
-#include "line_watch.h"
-#include "modem_lines_posix.h"
 #include "posix/unique_fd.h"
-#include "serial_error.h"
-#include "termios_posix.h"
+#include "serial/internal/line_watch.h"
+#include "serial/internal/modem_lines_posix.h"
+#include "serial/internal/termios_posix.h"
+#include "serial/serial_error.h"
 
 namespace serial {
 namespace {

@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "device.h"
+#include "serial/device.h"
 
 namespace serial {
 

@@ -1,11 +1,11 @@
-#include "device_win32.h"
+#include "serial/device_win32.h"
 
 #include <algorithm>
 #include <thread>
 
-#include "comm_config_win32.h"
-#include "line_watch.h"
-#include "wide_win32.h"
+#include "serial/internal/comm_config_win32.h"
+#include "serial/internal/line_watch.h"
+#include "serial/wide_win32.h"
 
 namespace serial {
 namespace {

@@ -6,9 +6,9 @@
 #include <memory>
 #include <string>
 
-#include "device.h"
-#include "serial_error.h"
-#include "unique_handle_win32.h"
+#include "serial/device.h"
+#include "serial/internal/unique_handle_win32.h"
+#include "serial/serial_error.h"
 
 namespace serial {
 namespace win32 {

@@ -1,8 +1,8 @@
-#include "mscomm.h"
+#include "serial/mscomm.h"
 
 #include <cstdio>
 
-#include "big5.h"
+#include "serial/big5.h"
 
 namespace serial {
 

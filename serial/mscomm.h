@@ -5,12 +5,12 @@
 #include <optional>
 #include <string_view>
 
-#include "device.h"
-#include "serial_control.h"
-#include "settings.h"
-#include "transmitter.h"
-#include "watchdog.h"
-#include "worker.h"
+#include "serial/device.h"
+#include "serial/internal/transmitter.h"
+#include "serial/internal/watchdog.h"
+#include "serial/internal/worker.h"
+#include "serial/serial_control.h"
+#include "serial/settings.h"
 
 namespace serial {
 

@@ -1,4 +1,4 @@
-#include "serial_error.h"
+#include "serial/serial_error.h"
 
 namespace serial {
 

@@ -1,4 +1,4 @@
-#include "settings.h"
+#include "serial/settings.h"
 
 namespace serial {
 

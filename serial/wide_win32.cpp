@@ -1,4 +1,4 @@
-#include "wide_win32.h"
+#include "serial/wide_win32.h"
 
 #include <windows.h>
 

@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "device_win32.h"
-#include "mscomm.h"
-#include "print_run.h"
-#include "serial_error.h"
-#include "wide_win32.h"
+#include "receipt/print_run.h"
+#include "serial/device_win32.h"
+#include "serial/mscomm.h"
+#include "serial/serial_error.h"
+#include "serial/wide_win32.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "private_dev.h"
+#include "tools/private_dev.h"
 
 int main(int argc, char** argv) {
   if (argc < 3) {

@@ -1,4 +1,4 @@
-#include "private_dev.h"
+#include "tools/private_dev.h"
 
 #include <fcntl.h>
 #include <sched.h>

@@ -1,8 +1,8 @@
-#include "big5_decoder.h"
+#include "virtual-printer/big5_decoder.h"
 
 #include <utility>
 
-#include "os_error.h"
+#include "virtual-printer/os_error.h"
 
 namespace vprinter {
 namespace {

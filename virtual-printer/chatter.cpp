@@ -1,4 +1,4 @@
-#include "chatter.h"
+#include "virtual-printer/chatter.h"
 
 #include <array>
 

@@ -1,8 +1,8 @@
-#include "console_format.h"
+#include "virtual-printer/console_format.h"
 
 #include <cstdio>
 
-#include "text_width.h"
+#include "virtual-printer/text_width.h"
 
 namespace vprinter {
 namespace {

@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "form.h"
+#include "virtual-printer/form.h"
 
 namespace vprinter {
 

@@ -1,4 +1,4 @@
-#include "form_picture.h"
+#include "virtual-printer/form_picture.h"
 
 #include <cairo.h>
 #include <pango/pangocairo.h>
@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "os_error.h"
-#include "path_file.h"
-#include "text_width.h"
+#include "virtual-printer/os_error.h"
+#include "virtual-printer/path_file.h"
+#include "virtual-printer/text_width.h"
 
 namespace vprinter {
 namespace {

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 
-#include "form.h"
+#include "virtual-printer/form.h"
 
 namespace vprinter {
 

@@ -1,4 +1,4 @@
-#include "json_summary.h"
+#include "virtual-printer/json_summary.h"
 
 #include <cstdio>
 #include <vector>

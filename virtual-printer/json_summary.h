@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-#include "form.h"
+#include "virtual-printer/form.h"
 
 namespace vprinter {
 

@@ -3,8 +3,8 @@
 #include <string_view>
 #include <vector>
 
-#include "options.h"
-#include "session.h"
+#include "virtual-printer/options.h"
+#include "virtual-printer/session.h"
 
 int main(int argc, char** argv) {
   const std::vector<std::string_view> args(argv + 1, argv + argc);

@@ -1,4 +1,4 @@
-#include "path_file.h"
+#include "virtual-printer/path_file.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -7,8 +7,8 @@
 #include <string>
 #include <system_error>
 
-#include "os_error.h"
 #include "posix/unique_fd.h"
+#include "virtual-printer/os_error.h"
 
 namespace vprinter {
 

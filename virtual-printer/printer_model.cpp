@@ -1,4 +1,4 @@
-#include "printer_model.h"
+#include "virtual-printer/printer_model.h"
 
 #include <cstdio>
 #include <string>

@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "big5_decoder.h"
-#include "form.h"
+#include "virtual-printer/big5_decoder.h"
+#include "virtual-printer/form.h"
 
 namespace vprinter {
 

@@ -1,10 +1,10 @@
-#include "pseudo_terminal.h"
+#include "virtual-printer/pseudo_terminal.h"
 
 #include <fcntl.h>
 #include <stdlib.h>
 #include <termios.h>
 
-#include "os_error.h"
+#include "virtual-printer/os_error.h"
 
 namespace vprinter {
 

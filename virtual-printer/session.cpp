@@ -1,4 +1,4 @@
-#include "session.h"
+#include "virtual-printer/session.h"
 
 #include <poll.h>
 #include <unistd.h>
@@ -8,16 +8,16 @@
 #include <cstdio>
 #include <variant>
 
-#include "chatter.h"
-#include "console_format.h"
-#include "form_picture.h"
-#include "json_summary.h"
-#include "os_error.h"
-#include "path_file.h"
-#include "printer_model.h"
-#include "pseudo_terminal.h"
-#include "signal_watch.h"
-#include "summary_file.h"
+#include "virtual-printer/chatter.h"
+#include "virtual-printer/console_format.h"
+#include "virtual-printer/form_picture.h"
+#include "virtual-printer/json_summary.h"
+#include "virtual-printer/os_error.h"
+#include "virtual-printer/path_file.h"
+#include "virtual-printer/printer_model.h"
+#include "virtual-printer/pseudo_terminal.h"
+#include "virtual-printer/signal_watch.h"
+#include "virtual-printer/summary_file.h"
 
 namespace vprinter {
 namespace {

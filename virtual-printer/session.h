@@ -2,7 +2,7 @@
 
 #include <ostream>
 
-#include "options.h"
+#include "virtual-printer/options.h"
 
 namespace vprinter {
 

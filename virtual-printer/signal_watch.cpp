@@ -1,9 +1,9 @@
-#include "signal_watch.h"
+#include "virtual-printer/signal_watch.h"
 
 #include <sys/signalfd.h>
 #include <unistd.h>
 
-#include "os_error.h"
+#include "virtual-printer/os_error.h"
 
 namespace vprinter {
 

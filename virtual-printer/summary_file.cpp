@@ -1,4 +1,4 @@
-#include "summary_file.h"
+#include "virtual-printer/summary_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "os_error.h"
-#include "path_file.h"
+#include "virtual-printer/os_error.h"
+#include "virtual-printer/path_file.h"
 
 namespace vprinter {
 

@@ -1,4 +1,4 @@
-#include "text_width.h"
+#include "virtual-printer/text_width.h"
 
 #include <cstdint>
 

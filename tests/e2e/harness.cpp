@@ -1,4 +1,4 @@
-#include "harness.h"
+#include "tests/e2e/harness.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>

@@ -7,9 +7,9 @@
 #include <filesystem>
 #include <thread>
 
-#include "error_report.h"
-#include "golden_job.h"
-#include "project1_fixture.h"
+#include "app/error_report.h"
+#include "tests/e2e/project1_fixture.h"
+#include "tests/golden/golden_job.h"
 
 namespace e2e {
 namespace {

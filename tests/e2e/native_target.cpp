@@ -9,8 +9,8 @@
 #include <stdexcept>
 
 #include "posix/unique_fd.h"
-#include "private_dev.h"
-#include "target.h"
+#include "tests/e2e/target.h"
+#include "tools/private_dev.h"
 
 namespace e2e {
 namespace {

@@ -1,4 +1,4 @@
-#include "project1_fixture.h"
+#include "tests/e2e/project1_fixture.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -11,8 +11,8 @@
 #include <iostream>
 #include <thread>
 
-#include "golden_job.h"
 #include "posix/unique_fd.h"
+#include "tests/golden/golden_job.h"
 
 namespace e2e {
 namespace {

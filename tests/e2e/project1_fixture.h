@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "target.h"
+#include "tests/e2e/target.h"
 
 namespace e2e {
 

@@ -13,11 +13,11 @@
 
 #include <termios.h>
 
-#include "error_report.h"
-#include "golden_job.h"
+#include "app/error_report.h"
 #include "posix/unique_fd.h"
-#include "printer_model.h"
-#include "project1_fixture.h"
+#include "tests/e2e/project1_fixture.h"
+#include "tests/golden/golden_job.h"
+#include "virtual-printer/printer_model.h"
 
 namespace e2e {
 namespace {

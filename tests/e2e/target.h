@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
-#include "harness.h"
-#include "pty_pair.h"
+#include "tests/e2e/harness.h"
+#include "tests/support/pty_pair.h"
 
 namespace e2e {
 

@@ -19,9 +19,9 @@
 #include <thread>
 
 #include "posix/unique_fd.h"
-#include "private_dev.h"
-#include "project1_fixture.h"
-#include "target.h"
+#include "tests/e2e/project1_fixture.h"
+#include "tests/e2e/target.h"
+#include "tools/private_dev.h"
 
 namespace e2e {
 namespace {

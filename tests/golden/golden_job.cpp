@@ -1,4 +1,4 @@
-#include "golden_job.h"
+#include "tests/golden/golden_job.h"
 
 #include <cstdio>
 #include <stdexcept>

@@ -14,14 +14,14 @@
 #include <thread>
 #include <vector>
 
-#include "device_posix.h"
-#include "golden_job.h"
-#include "modem_lines_posix.h"
-#include "mscomm.h"
-#include "print_run.h"
-#include "private_dev.h"
-#include "pty_pair.h"
-#include "serial_error.h"
+#include "receipt/print_run.h"
+#include "serial/device_posix.h"
+#include "serial/internal/modem_lines_posix.h"
+#include "serial/mscomm.h"
+#include "serial/serial_error.h"
+#include "tests/golden/golden_job.h"
+#include "tests/support/pty_pair.h"
+#include "tools/private_dev.h"
 
 namespace {
 

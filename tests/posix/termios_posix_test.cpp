@@ -1,4 +1,4 @@
-#include "termios_posix.h"
+#include "serial/internal/termios_posix.h"
 
 #include <termios.h>
 
@@ -7,9 +7,9 @@
 #include <cerrno>
 #include <string>
 
-#include "device_posix.h"
-#include "pty_pair.h"
-#include "serial_error.h"
+#include "serial/device_posix.h"
+#include "serial/serial_error.h"
+#include "tests/support/pty_pair.h"
 
 namespace {
 

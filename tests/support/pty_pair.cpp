@@ -1,4 +1,4 @@
-#include "pty_pair.h"
+#include "tests/support/pty_pair.h"
 
 #include <dirent.h>
 #include <poll.h>

@@ -9,8 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "device.h"
-#include "serial_error.h"
+#include "serial/device.h"
+#include "serial/serial_error.h"
 
 namespace testing_support {
 

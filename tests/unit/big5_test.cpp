@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "big5.h"
-#include "golden_job.h"
+#include "serial/big5.h"
+#include "tests/golden/golden_job.h"
 
 namespace {
 

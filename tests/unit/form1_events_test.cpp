@@ -5,10 +5,10 @@
 #include <mutex>
 #include <stdexcept>
 
-#include "error_report.h"
-#include "form1_events.h"
-#include "golden_job.h"
-#include "stand_in_device.h"
+#include "app/error_report.h"
+#include "app/form1_events.h"
+#include "tests/golden/golden_job.h"
+#include "tests/support/stand_in_device.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "golden_job.h"
-#include "mscomm.h"
-#include "print_run.h"
-#include "stand_in_device.h"
+#include "receipt/print_run.h"
+#include "serial/mscomm.h"
+#include "tests/golden/golden_job.h"
+#include "tests/support/stand_in_device.h"
 
 namespace {
 

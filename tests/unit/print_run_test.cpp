@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "print_run.h"
-#include "serial_error.h"
-#include "test_receipt.h"
+#include "receipt/print_run.h"
+#include "receipt/test_receipt.h"
+#include "serial/serial_error.h"
 
 namespace {
 

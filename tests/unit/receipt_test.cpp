@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "big5.h"
-#include "golden_job.h"
-#include "test_receipt.h"
+#include "receipt/test_receipt.h"
+#include "serial/big5.h"
+#include "tests/golden/golden_job.h"
 
 namespace {
 

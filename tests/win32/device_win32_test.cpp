@@ -4,8 +4,8 @@
 #include <utility>
 #include <vector>
 
-#include "big5.h"
-#include "device_win32.h"
+#include "serial/big5.h"
+#include "serial/device_win32.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "form1_win32.h"
+#include "app/form1_win32.h"
 
 namespace {
 

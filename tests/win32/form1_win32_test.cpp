@@ -3,10 +3,10 @@
 #include <chrono>
 #include <optional>
 
-#include "form1.h"
-#include "form1_win32.h"
-#include "golden_job.h"
-#include "stand_in_device.h"
+#include "app/form1.h"
+#include "app/form1_win32.h"
+#include "tests/golden/golden_job.h"
+#include "tests/support/stand_in_device.h"
 
 namespace {
 

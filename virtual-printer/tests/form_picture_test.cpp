@@ -1,4 +1,4 @@
-#include "form_picture.h"
+#include "virtual-printer/form_picture.h"
 
 #include <cairo.h>
 #include <gmock/gmock.h>
@@ -6,8 +6,8 @@
 
 #include <memory>
 
-#include "model_helpers.h"
-#include "temp_dir.h"
+#include "virtual-printer/tests/model_helpers.h"
+#include "virtual-printer/tests/temp_dir.h"
 
 namespace vprinter {
 namespace {

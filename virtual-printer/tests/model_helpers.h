@@ -10,9 +10,9 @@
 #include <string_view>
 #include <vector>
 
-#include "form.h"
-#include "golden_job.h"
-#include "printer_model.h"
+#include "tests/golden/golden_job.h"
+#include "virtual-printer/form.h"
+#include "virtual-printer/printer_model.h"
 
 namespace vprinter::testing {
 

@@ -1,4 +1,4 @@
-#include "printer_model.h"
+#include "virtual-printer/printer_model.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "model_helpers.h"
-#include "text_width.h"
+#include "virtual-printer/tests/model_helpers.h"
+#include "virtual-printer/text_width.h"
 
 namespace vprinter {
 namespace {

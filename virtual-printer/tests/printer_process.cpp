@@ -1,4 +1,4 @@
-#include "printer_process.h"
+#include "virtual-printer/tests/printer_process.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -10,7 +10,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "os_error.h"
+#include "virtual-printer/os_error.h"
 
 namespace vprinter::testing {
 

@@ -14,13 +14,13 @@
 #include <iterator>
 #include <regex>
 
-#include "json_summary.h"
-#include "model_helpers.h"
-#include "os_error.h"
-#include "path_file.h"
 #include "posix/unique_fd.h"
-#include "printer_process.h"
-#include "temp_dir.h"
+#include "virtual-printer/json_summary.h"
+#include "virtual-printer/os_error.h"
+#include "virtual-printer/path_file.h"
+#include "virtual-printer/tests/model_helpers.h"
+#include "virtual-printer/tests/printer_process.h"
+#include "virtual-printer/tests/temp_dir.h"
 
 namespace vprinter {
 namespace {

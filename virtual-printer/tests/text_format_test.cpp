@@ -3,9 +3,9 @@
 
 #include <string>
 
-#include "console_format.h"
-#include "json_summary.h"
-#include "text_width.h"
+#include "virtual-printer/console_format.h"
+#include "virtual-printer/json_summary.h"
+#include "virtual-printer/text_width.h"
 
 namespace vprinter {
 namespace {

@@ -8,10 +8,10 @@
 #include <optional>
 #include <string>
 
-#include "device.h"
-#include "serial_error.h"
-#include "watchdog.h"
-#include "worker.h"
+#include "serial/device.h"
+#include "serial/internal/watchdog.h"
+#include "serial/internal/worker.h"
+#include "serial/serial_error.h"
 
 namespace serial {
 

@@ -6,7 +6,7 @@
 #include <mutex>
 #include <thread>
 
-#include "device.h"
+#include "serial/device.h"
 
 namespace serial {
 

@@ -1,4 +1,4 @@
-#include "worker.h"
+#include "serial/internal/worker.h"
 
 namespace serial {
 

@@ -1,4 +1,4 @@
-#include "comm_config_win32.h"
+#include "serial/internal/comm_config_win32.h"
 
 #include <algorithm>
 #include <limits>

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "serial_error.h"
-#include "settings.h"
+#include "serial/serial_error.h"
+#include "serial/settings.h"
 
 namespace serial::posix {
 

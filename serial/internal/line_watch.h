@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "settings.h"
+#include "serial/settings.h"
 
 namespace serial {
 

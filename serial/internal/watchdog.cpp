@@ -1,4 +1,4 @@
-#include "watchdog.h"
+#include "serial/internal/watchdog.h"
 
 namespace serial {
 

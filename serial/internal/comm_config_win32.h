@@ -5,7 +5,7 @@
 #include <chrono>
 #include <string>
 
-#include "settings.h"
+#include "serial/settings.h"
 
 namespace serial::win32 {
 

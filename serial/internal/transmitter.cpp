@@ -1,4 +1,4 @@
-#include "transmitter.h"
+#include "serial/internal/transmitter.h"
 
 namespace serial {
 

@@ -1,4 +1,4 @@
-#include "termios_posix.h"
+#include "serial/internal/termios_posix.h"
 
 #include <cerrno>
 #include <cstring>

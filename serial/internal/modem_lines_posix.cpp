@@ -1,4 +1,4 @@
-#include "modem_lines_posix.h"
+#include "serial/internal/modem_lines_posix.h"
 
 #include <sys/ioctl.h>
 

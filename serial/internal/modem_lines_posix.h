@@ -2,7 +2,7 @@
 
 #include <functional>
 
-#include "settings.h"
+#include "serial/settings.h"
 
 namespace serial {
 

@@ -1,4 +1,4 @@
-#include "line_watch.h"
+#include "serial/internal/line_watch.h"
 
 #include <algorithm>
 #include <thread>

@@ -9,7 +9,7 @@
 
 namespace __gnu_cxx {
 
-// NOLINTNEXTLINE(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp): replaces libstdc++'s
+// NOLINTNEXTLINE(bugprone-reserved-identifier): the name libstdc++ links
 [[noreturn]] void __verbose_terminate_handler() {
   static LONG entered = 0;
   if (::InterlockedExchange(&entered, 1) == 0) {

@@ -42,6 +42,13 @@ std::string readLink(const std::string& path) {
   return ec ? std::string() : target.string();
 }
 
+// The exe the tests run: the one that ships, unless PROJECT1_WINDOWS_EXE names another (the
+// debug build's, to find a fault with its symbols).
+std::string exeUnderTest() {
+  const char* v = std::getenv("PROJECT1_WINDOWS_EXE");
+  return v && *v ? std::string(v) : std::string(PROJECT1_WINDOWS_EXE);
+}
+
 class ProcessHold : public PortHold {
  public:
   explicit ProcessHold(std::unique_ptr<Process> holder) : holder_(std::move(holder)) {}
@@ -55,7 +62,7 @@ class WineTarget : public Target {
  public:
   WineTarget()
       : dir_(PROJECT1_WINDOWS_DIR),
-        exe_(dir_ + "/Project1.exe"),
+        exe_(exeUnderTest()),
         probe_(dir_ + "/com1_probe.exe"),
         prefix_(dir_ + "/wineprefix") {
     if ((fault_ = missingTools())) return;
@@ -66,8 +73,8 @@ class WineTarget : public Target {
       }
     }
     if (::access(exe_.c_str(), R_OK) != 0) {
-      unavailable_ = "no Windows build at " + exe_ +
-                     " (cmake --preset windows && cmake --build --preset windows)";
+      unavailable_ = "no Windows exe at " + exe_ +
+                     " (cmake --preset windows-release && cmake --build --preset windows-release)";
       return;
     }
     if (!tools::canMakePrivateDev()) {

@@ -211,6 +211,11 @@ ErrorCode openErrorCode(DWORD error) {
 }
 
 std::string openAdvice(DWORD error) {
+  if (openErrorCode(error) == ErrorCode::NoSuchPort) {
+    return "No such port: a USB-serial adapter usually gets COM3 or higher. Give it COM1 in "
+           "Device Manager: Ports (COM & LPT) > the adapter > Properties > Port Settings > "
+           "Advanced > COM Port Number.";
+  }
   if (error != ERROR_ACCESS_DENIED) return adviceFor(openErrorCode(error));
   return "The port is in use by another program, or this user may not open it: close the "
          "program that holds it (a POS application, a terminal, a modem service) and try again; "

@@ -56,8 +56,17 @@ TEST(OpenError, AccessDeniedIsAdvisedAsAPortInUseOrOneThisUserMayNotOpen) {
                            "this user may not open it", "read and write", "not a folder"}) {
     EXPECT_NE(denied.find(part), std::string::npos) << part << " in: " << denied;
   }
+  // A missing COM1 is often an adapter Windows numbered COM3 or higher.
+  for (const DWORD error : {ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND}) {
+    const std::string missing = serial::win32::openAdvice(error);
+    for (const char* part : {"No such port", "COM3 or higher", "Device Manager",
+                             "Ports (COM & LPT)", "Advanced", "COM Port Number"}) {
+      EXPECT_NE(missing.find(part), std::string::npos) << part << " in: " << missing;
+    }
+    EXPECT_LE(missing.size(), 260u) << "too long for a message box: " << missing;
+  }
   // Other errors keep their own advice.
-  for (const DWORD error : {ERROR_SHARING_VIOLATION, ERROR_FILE_NOT_FOUND, ERROR_GEN_FAILURE}) {
+  for (const DWORD error : {ERROR_SHARING_VIOLATION, ERROR_GEN_FAILURE}) {
     EXPECT_EQ(serial::win32::openAdvice(error),
               serial::adviceFor(serial::win32::openErrorCode(error)))
         << error;
@@ -93,7 +102,8 @@ TEST_F(Win32DeviceOpen, PathsThatLeadToNoSerialPortFailWithTheirOwnError) {
     const char* description;
     std::string advice = {};  // the error's own when empty
   } cases[] = {
-      {L"C:\\nonexistent\\x", ErrorCode::NoSuchPort, "COM1 (C:\\nonexistent\\x): open: "},
+      {L"C:\\nonexistent\\x", ErrorCode::NoSuchPort,
+       "COM1 (C:\\nonexistent\\x): open: ", serial::win32::openAdvice(ERROR_PATH_NOT_FOUND)},
       // A folder: "access denied", which says nothing of another program holding it.
       {L"C:\\windows", ErrorCode::InUse,
        "COM1 (C:\\windows): open: ", serial::win32::openAdvice(ERROR_ACCESS_DENIED)},

@@ -59,6 +59,7 @@ TEST(OpenError, AccessDeniedIsAdvisedAsAPortInUseOrOneThisUserMayNotOpen) {
   // A missing COM1 is often an adapter Windows numbered COM3 or higher.
   for (const DWORD error : {ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND}) {
     const std::string missing = serial::win32::openAdvice(error);
+    EXPECT_EQ(missing, serial::win32::advice(ErrorCode::NoSuchPort));
     for (const char* part : {"No such port", "COM3 or higher", "Device Manager",
                              "Ports (COM & LPT)", "Advanced", "COM Port Number"}) {
       EXPECT_NE(missing.find(part), std::string::npos) << part << " in: " << missing;
@@ -120,7 +121,7 @@ TEST_F(Win32DeviceOpen, PathsThatLeadToNoSerialPortFailWithTheirOwnError) {
     EXPECT_EQ(e.code(), c.code);
     EXPECT_NE(e.description().find(c.description), std::string::npos) << e.description();
     // Every description ends with advice a person can act on.
-    const std::string advice = c.advice.empty() ? serial::adviceFor(c.code) : c.advice;
+    const std::string advice = c.advice.empty() ? serial::win32::advice(c.code) : c.advice;
     EXPECT_EQ(e.description().substr(e.description().size() - advice.size()), advice);
   }
   EXPECT_NE(errorOpening(L"C:\\nonexistent\\x").description().find("(error 3)."),

@@ -75,10 +75,13 @@ int main(int argc, char** argv) {
         say(verdict.text);
         return 1;
       }
-      tools::enterPrivateDevWithPort(facts.resolved, facts.rdev);
+      tools::enterPrivateDevWithPort(facts.resolved.empty() ? facts.path : facts.resolved,
+                                     facts.rdev);
     }
   } catch (const std::exception& e) {
-    say(e.what());
+    // Users get the namespace from an unprivileged user namespace, which some systems turn off.
+    say(std::string("cannot give the program a /dev of its own (") + e.what() + ")" +
+        (::geteuid() == 0 ? "" : "; this system may not allow user namespaces: run it as root"));
     return 1;
   }
 

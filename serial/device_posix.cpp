@@ -134,7 +134,9 @@ class PosixDevice final : public Device {
 
   [[noreturn]] void fail(ErrorCode code, const char* operation, const std::string& reason,
                          const std::string& advice = {}) const {
-    throw serialError(code, portName(settings_), path_, operation, reason, advice);
+    // Linux's own advice for every error of the port, not only those of open().
+    throw serialError(code, portName(settings_), path_, operation, reason,
+                      advice.empty() ? posix::advice(code) : advice);
   }
 
   [[noreturn]] void failOpening(int err) const {

@@ -156,7 +156,10 @@ void Win32Device::fail(ErrorCode code, const char* operation, DWORD error) const
 
 void Win32Device::fail(ErrorCode code, const char* operation, const std::string& reason,
                        const std::string& advice) const {
-  throw serialError(code, portName(settings_), path_, operation, reason, advice);
+  // Windows' own advice for every error of the port; Wine finds no device where Windows
+  // finds no file.
+  throw serialError(code, portName(settings_), path_, operation, reason,
+                    advice.empty() ? win32::advice(code) : advice);
 }
 
 std::unique_ptr<Win32Device> openWin32Device(const std::wstring& path, const Settings& settings,
@@ -210,8 +213,15 @@ ErrorCode openErrorCode(DWORD error) {
   }
 }
 
+std::string advice(ErrorCode code) {
+  if (code != ErrorCode::NoSuchPort) return adviceFor(code);
+  return "No such port: a USB-serial adapter usually gets COM3 or higher. Give it COM1 in "
+         "Device Manager: Ports (COM & LPT) > the adapter > Properties > Port Settings > "
+         "Advanced > COM Port Number.";
+}
+
 std::string openAdvice(DWORD error) {
-  if (error != ERROR_ACCESS_DENIED) return adviceFor(openErrorCode(error));
+  if (error != ERROR_ACCESS_DENIED) return advice(openErrorCode(error));
   return "The port is in use by another program, or this user may not open it: close the "
          "program that holds it (a POS application, a terminal, a modem service) and try again; "
          "if none does, check that this user may use the port (under Wine: that COM1 leads to "

@@ -69,6 +69,9 @@ UniqueHandle lockPort(const std::wstring& path, DWORD* error, std::wstring* file
 // The error for a CreateFile failure: a held COM port answers "access denied".
 ErrorCode openErrorCode(DWORD error);
 
+// The advice for an error on Windows: a missing COM1 is often a USB adapter numbered higher.
+std::string advice(ErrorCode code);
+
 // The advice for a CreateFile failure: "access denied" is also how a port this user may not
 // open answers, and, under Wine, a COM port that leads to a folder.
 std::string openAdvice(DWORD error);

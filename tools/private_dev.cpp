@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <stdexcept>
 
 namespace tools {
@@ -55,9 +56,15 @@ void bindOnto(const std::string& from, const std::string& to, bool directory) {
   }
 }
 
-}  // namespace
+bool isPty(const struct stat& st) {
+  return S_ISCHR(st.st_mode) && ::major(st.st_rdev) >= kPtyMajorFirst &&
+         ::major(st.st_rdev) <= kPtyMajorLast;
+}
 
-void enterPrivateDev(const std::optional<std::string>& ttyS0) {
+// `accepts` judges what ended up on /dev/ttyS0, so that a path changed after it was checked
+// cannot put another device there.
+void enter(const std::optional<std::string>& ttyS0,
+           const std::function<bool(const struct stat&)>& accepts, const std::string& what) {
   unshareMounts();
   if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) fail("make / private");
 
@@ -86,14 +93,25 @@ void enterPrivateDev(const std::optional<std::string>& ttyS0) {
   if (ttyS0) {
     bindOnto(*ttyS0, "/dev/ttyS0", false);
     struct stat st {};
-    if (::stat("/dev/ttyS0", &st) != 0 || !S_ISCHR(st.st_mode) ||
-        ::major(st.st_rdev) < kPtyMajorFirst || ::major(st.st_rdev) > kPtyMajorLast) {
+    if (::stat("/dev/ttyS0", &st) != 0 || !accepts(st)) {
       errno = ENODEV;
-      fail("/dev/ttyS0 is not the pseudo-terminal " + *ttyS0);
+      fail("/dev/ttyS0 is not " + what + " " + *ttyS0);
     }
   }
   if (::umount2(old.c_str(), MNT_DETACH) != 0) fail("unmount old /dev");
   ::rmdir(old.c_str());
+}
+
+}  // namespace
+
+void enterPrivateDev(const std::optional<std::string>& ttyS0) {
+  enter(ttyS0, isPty, "the pseudo-terminal");
+}
+
+void enterPrivateDevWithPort(const std::string& device, dev_t rdev) {
+  enter(
+      device, [rdev](const struct stat& st) { return S_ISCHR(st.st_mode) && st.st_rdev == rdev; },
+      "the device");
 }
 
 bool canMakePrivateDev() {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <optional>
 #include <string>
 
@@ -10,6 +12,10 @@ namespace tools {
 // pty bound on /dev/ttyS0. The machine's real serial devices are then out of reach.
 // Call it in a child that then runs the code under test. Throws std::runtime_error.
 void enterPrivateDev(const std::optional<std::string>& ttyS0);
+
+// The same with `device` on /dev/ttyS0, which must still be the character device `rdev`
+// that the caller examined: any serial port, for the port mapper.
+void enterPrivateDevWithPort(const std::string& device, dev_t rdev);
 
 // True when this process may make such a namespace (root, or unprivileged user namespaces).
 bool canMakePrivateDev();

@@ -135,11 +135,25 @@ ErrorCode openErrorCode(int err) {
   }
 }
 
-std::string openAdvice(int err) {
-  if (openErrorCode(err) != ErrorCode::PermissionDenied) return adviceFor(openErrorCode(err));
-  return "Permission denied: add the user to the dialout group (then log in again), or run as "
-         "a user allowed to use the port.";
+std::string advice(ErrorCode code) {
+  switch (code) {
+    case ErrorCode::NoSuchPort:
+      return "No such port: a USB-serial adapter is /dev/ttyUSB0 or /dev/ttyACM0, not port 1; "
+             "run the program with project1-port /dev/ttyUSB0. An adapter that appears and "
+             "vanishes at once is usually taken by brltty (remove the brltty package).";
+    case ErrorCode::InUse:
+      return "The port is in use by another program: a login console on it (systemctl stop "
+             "serial-getty@ttyS0), ModemManager probing it, brltty, or a POS application, "
+             "minicom or screen. Stop it and try again.";
+    case ErrorCode::PermissionDenied:
+      return "Permission denied: add the user to the dialout group (then log in again), or run "
+             "as a user allowed to use the port.";
+    default:
+      return adviceFor(code);
+  }
 }
+
+std::string openAdvice(int err) { return advice(openErrorCode(err)); }
 
 std::string systemReason(int err) {
   return std::string(std::strerror(err)) + " (errno " + std::to_string(err) + ")";

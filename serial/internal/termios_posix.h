@@ -23,7 +23,11 @@ std::string lineSettingsMismatch(const termios& wanted, const termios& got);
 // The error for an open() failure.
 ErrorCode openErrorCode(int err);
 
-// The advice for an open() failure: a port this user may not open is fixed by a group.
+// The advice for an error on Linux: the usual holders of a port, the dialout group, and
+// project1-port for an adapter that is not port 1.
+std::string advice(ErrorCode code);
+
+// The advice for an open() failure.
 std::string openAdvice(int err);
 
 // The system's text for an errno, with its number: "No such file or directory (errno 2)".

@@ -375,9 +375,12 @@ TEST_F(Project1, APortProblemShowsTheErrorAndEndsTheProgram) {
     const char* name;
     bool held;  // otherwise nothing is at port 1
     const char* error;
+    // What the advice names, natively and under Wine: how to put an adapter on port 1.
+    const char* nativeAdvice;
+    const char* wineAdvice;
   } cases[] = {
-      {"port-in-use", true, "Error 8010"},
-      {"port-missing", false, "Error 8002"},
+      {"port-in-use", true, "Error 8010", "ModemManager", "close the program that holds it"},
+      {"port-missing", false, "Error 8002", "project1-port /dev/ttyUSB0", "Device Manager"},
   };
   std::map<std::string, Image> boxes;
   for (const auto& c : cases) {
@@ -434,6 +437,9 @@ TEST_F(Project1, APortProblemShowsTheErrorAndEndsTheProgram) {
     ASSERT_TRUE(status);
     EXPECT_NE(program_->err().find(c.error), std::string::npos)
         << "the box did not say " << c.error << ": " << program_->err();
+    const char* advice = t().name() == "wine" ? c.wineAdvice : c.nativeAdvice;
+    EXPECT_NE(program_->err().find(advice), std::string::npos)
+        << "the box did not name " << advice << ": " << program_->err();
     // The program's own code for an error, through wine too.
     EXPECT_EQ(status->describe(), "exit code " + std::to_string(app::kErrorExitCode));
     EXPECT_TRUE(x().visibleWindows("^(Form1|Project1)$").empty()) << "windows left behind";

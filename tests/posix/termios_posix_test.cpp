@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <string>
+#include <vector>
 
 #include "serial/device_posix.h"
 #include "serial/serial_error.h"
@@ -163,12 +164,29 @@ TEST(Termios, OpenErrorsFollowWhatTheSystemSaid) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.err);
     EXPECT_EQ(serial::posix::openErrorCode(c.err), c.code);
-    const std::string advice = serial::posix::openAdvice(c.err);
-    if (c.code == ErrorCode::PermissionDenied) {
-      EXPECT_NE(advice.find("add the user to the dialout group"), std::string::npos) << advice;
-    } else {
-      EXPECT_EQ(advice, serial::adviceFor(c.code));
-    }
+    EXPECT_EQ(serial::posix::openAdvice(c.err), serial::posix::advice(c.code));
+  }
+  // Linux names the usual culprits; the other errors keep the shared advice.
+  const struct {
+    ErrorCode code;
+    std::vector<const char*> names;
+  } culprits[] = {
+      {ErrorCode::NoSuchPort,
+       {"No such port", "/dev/ttyUSB0 or /dev/ttyACM0", "project1-port /dev/ttyUSB0", "brltty"}},
+      {ErrorCode::InUse,
+       {"in use by another program", "systemctl stop serial-getty@ttyS0", "ModemManager", "brltty",
+        "minicom"}},
+      {ErrorCode::PermissionDenied, {"add the user to the dialout group", "log in again"}},
+  };
+  for (const auto& c : culprits) {
+    const std::string advice = serial::posix::advice(c.code);
+    for (const char* name : c.names) EXPECT_NE(advice.find(name), std::string::npos) << advice;
+    // It shows in a message box.
+    EXPECT_LE(advice.size(), 260u) << advice;
+  }
+  for (const ErrorCode code : {ErrorCode::OpenFailed, ErrorCode::NotSerialDevice,
+                               ErrorCode::WriteTimedOut, ErrorCode::SettingsRejected}) {
+    EXPECT_EQ(serial::posix::advice(code), serial::adviceFor(code));
   }
   EXPECT_EQ(serial::posix::systemReason(ENOENT), "No such file or directory (errno 2)");
 }

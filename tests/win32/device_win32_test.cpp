@@ -56,8 +56,18 @@ TEST(OpenError, AccessDeniedIsAdvisedAsAPortInUseOrOneThisUserMayNotOpen) {
                            "this user may not open it", "read and write", "not a folder"}) {
     EXPECT_NE(denied.find(part), std::string::npos) << part << " in: " << denied;
   }
+  // A missing COM1 is often an adapter Windows numbered COM3 or higher.
+  for (const DWORD error : {ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND}) {
+    const std::string missing = serial::win32::openAdvice(error);
+    EXPECT_EQ(missing, serial::win32::advice(ErrorCode::NoSuchPort));
+    for (const char* part : {"No such port", "COM3 or higher", "Device Manager",
+                             "Ports (COM & LPT)", "Advanced", "COM Port Number"}) {
+      EXPECT_NE(missing.find(part), std::string::npos) << part << " in: " << missing;
+    }
+    EXPECT_LE(missing.size(), 260u) << "too long for a message box: " << missing;
+  }
   // Other errors keep their own advice.
-  for (const DWORD error : {ERROR_SHARING_VIOLATION, ERROR_FILE_NOT_FOUND, ERROR_GEN_FAILURE}) {
+  for (const DWORD error : {ERROR_SHARING_VIOLATION, ERROR_GEN_FAILURE}) {
     EXPECT_EQ(serial::win32::openAdvice(error),
               serial::adviceFor(serial::win32::openErrorCode(error)))
         << error;
@@ -93,7 +103,8 @@ TEST_F(Win32DeviceOpen, PathsThatLeadToNoSerialPortFailWithTheirOwnError) {
     const char* description;
     std::string advice = {};  // the error's own when empty
   } cases[] = {
-      {L"C:\\nonexistent\\x", ErrorCode::NoSuchPort, "COM1 (C:\\nonexistent\\x): open: "},
+      {L"C:\\nonexistent\\x", ErrorCode::NoSuchPort,
+       "COM1 (C:\\nonexistent\\x): open: ", serial::win32::openAdvice(ERROR_PATH_NOT_FOUND)},
       // A folder: "access denied", which says nothing of another program holding it.
       {L"C:\\windows", ErrorCode::InUse,
        "COM1 (C:\\windows): open: ", serial::win32::openAdvice(ERROR_ACCESS_DENIED)},
@@ -110,7 +121,7 @@ TEST_F(Win32DeviceOpen, PathsThatLeadToNoSerialPortFailWithTheirOwnError) {
     EXPECT_EQ(e.code(), c.code);
     EXPECT_NE(e.description().find(c.description), std::string::npos) << e.description();
     // Every description ends with advice a person can act on.
-    const std::string advice = c.advice.empty() ? serial::adviceFor(c.code) : c.advice;
+    const std::string advice = c.advice.empty() ? serial::win32::advice(c.code) : c.advice;
     EXPECT_EQ(e.description().substr(e.description().size() - advice.size()), advice);
   }
   EXPECT_NE(errorOpening(L"C:\\nonexistent\\x").description().find("(error 3)."),

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <filesystem>
+#include <string>
+
+namespace tools {
+
+// What stat() tells about a path offered as serial port 1. Gathered without opening the
+// device: opening a real serial port raises DTR and may disturb what is attached to it.
+struct PathFacts {
+  std::string path;      // as given
+  std::string resolved;  // symlinks followed; empty when that failed
+  int statError = 0;     // errno of stat(), 0 when it worked
+  mode_t mode = 0;
+  dev_t rdev = 0;
+};
+
+struct PortVerdict {
+  bool usable = false;
+  // Usable: what the device is ("a serial port", "a pseudo-terminal").
+  // Otherwise a one-line reason naming the path and what it is instead.
+  std::string text;
+};
+
+// Decides whether `facts` describe a device that may stand in for serial port 1: a
+// pseudo-terminal, or a tty with hardware behind it according to the sysfs under `sysfs`.
+PortVerdict judgePortDevice(const PathFacts& facts, const std::filesystem::path& sysfs);
+
+// stat() and realpath() of `path`; never opens it.
+PathFacts examinePath(const std::string& path);
+
+}  // namespace tools

@@ -437,7 +437,7 @@ TEST_F(Project1, APortProblemShowsTheErrorAndEndsTheProgram) {
     ASSERT_TRUE(status);
     EXPECT_NE(program_->err().find(c.error), std::string::npos)
         << "the box did not say " << c.error << ": " << program_->err();
-    const char* advice = t().name() == "wine" ? c.wineAdvice : c.nativeAdvice;
+    const char* advice = t().name().starts_with("wine") ? c.wineAdvice : c.nativeAdvice;
     EXPECT_NE(program_->err().find(advice), std::string::npos)
         << "the box did not name " << advice << ": " << program_->err();
     // The program's own code for an error, through wine too.

@@ -1,4 +1,7 @@
-// The Windows build under Wine, with COM1 mapped to the test's pty.
+// A Windows build under Wine, with COM1 mapped to the test's pty. CTest names the build in the
+// environment: E2E_WINEARCH (win32 or win64), E2E_WINDOWS_DIR (the build tree with
+// com1_probe.exe and the Wine prefix) and E2E_WINDOWS_EXE (the exe with the flags of the one
+// that ships); the 32-bit build is skipped where this machine cannot run 32-bit programs.
 //
 // Every Wine process here (and so the wineserver, which opens the devices) runs in a private
 // /dev without serial devices: Wine's own scan for ports finds none of this machine's, and a
@@ -42,11 +45,16 @@ std::string readLink(const std::string& path) {
   return ec ? std::string() : target.string();
 }
 
-// The exe the tests run: the one that ships, unless PROJECT1_WINDOWS_EXE names another (the
+std::string fromEnv(const char* name) {
+  const char* v = std::getenv(name);
+  return v ? std::string(v) : std::string();
+}
+
+// The exe the tests run: the release build's, unless PROJECT1_WINDOWS_EXE names another (the
 // debug build's, to find a fault with its symbols).
 std::string exeUnderTest() {
-  const char* v = std::getenv("PROJECT1_WINDOWS_EXE");
-  return v && *v ? std::string(v) : std::string(PROJECT1_WINDOWS_EXE);
+  const std::string chosen = fromEnv("PROJECT1_WINDOWS_EXE");
+  return chosen.empty() ? fromEnv("E2E_WINDOWS_EXE") : chosen;
 }
 
 class ProcessHold : public PortHold {
@@ -61,10 +69,15 @@ class ProcessHold : public PortHold {
 class WineTarget : public Target {
  public:
   WineTarget()
-      : dir_(PROJECT1_WINDOWS_DIR),
+      : arch_(fromEnv("E2E_WINEARCH")),
+        dir_(fromEnv("E2E_WINDOWS_DIR")),
         exe_(exeUnderTest()),
         probe_(dir_ + "/com1_probe.exe"),
         prefix_(dir_ + "/wineprefix") {
+    if (arch_.empty() || dir_.empty() || exe_.empty()) {
+      fault_ = "E2E_WINEARCH, E2E_WINDOWS_DIR and E2E_WINDOWS_EXE name the build (CTest sets them)";
+      return;
+    }
     if ((fault_ = missingTools())) return;
     for (const char* tool : {E2E_WINE, E2E_WINESERVER}) {
       if (std::string(tool).empty() || ::access(tool, X_OK) != 0) {
@@ -72,9 +85,19 @@ class WineTarget : public Target {
         return;
       }
     }
+    if (arch_ == "win32") {
+      // Not a fault where the machine cannot: the 64-bit build carries the tests there.
+      const RunResult can = run({std::string(PROJECT1_SOURCE_DIR) + "/tests/win32/can-run-32-bit"});
+      if (can.status.code() != 0) {
+        unavailable_ = "32-bit Windows: " + can.out.substr(0, can.out.find('\n'));
+        cannotRun32Bit_ = can.status.code() == 1;
+        return;
+      }
+    }
     if (::access(exe_.c_str(), R_OK) != 0) {
-      unavailable_ = "no Windows exe at " + exe_ +
-                     " (cmake --preset windows-release && cmake --build --preset windows-release)";
+      const std::string preset = arch_ == "win64" ? "windows64-release" : "windows-release";
+      unavailable_ = "no Windows exe at " + exe_ + " (cmake --preset " + preset +
+                     " && cmake --build --preset " + preset + " --target Project1)";
       return;
     }
     if (!tools::canMakePrivateDev()) {
@@ -121,9 +144,9 @@ class WineTarget : public Target {
     }
   }
 
-  std::string name() const override { return "wine"; }
+  std::string name() const override { return arch_ == "win64" ? "wine64" : "wine"; }
   std::optional<std::string> unavailable(bool* skipOnly) const override {
-    *skipOnly = !fault_ && unavailable_ && !requireWindows();
+    *skipOnly = !fault_ && unavailable_ && (cannotRun32Bit_ || !requireWindows());
     return fault_ ? fault_ : unavailable_;
   }
   XSession& x() override { return *x_; }
@@ -133,7 +156,7 @@ class WineTarget : public Target {
     mapCom1IfNeeded(port == Port::Line ? line_->slavePath() : kNowhere);
     Process::Options options = wineOptions();
     options.env.insert(options.env.end(), env.begin(), env.end());
-    return std::make_unique<Process>(std::vector<std::string>{E2E_WINE, exe_}, options,
+    return std::make_unique<Process>(std::vector<std::string>{launcher(), exe_}, options,
                                      "Project1.exe");
   }
 
@@ -144,7 +167,7 @@ class WineTarget : public Target {
     }
     mapCom1IfNeeded(line_->slavePath());
     auto holder = std::make_unique<Process>(
-        std::vector<std::string>{E2E_WINE, probe_, "hold", "300"}, wineOptions(), "com1_probe");
+        std::vector<std::string>{launcher(), probe_, "hold", "300"}, wineOptions(), "com1_probe");
     const bool held = waitFor(
         [&] { return holder->out().find("held") != std::string::npos || !holder->running(); }, 30s,
         50ms);
@@ -153,7 +176,7 @@ class WineTarget : public Target {
       return nullptr;
     }
     // Windows' serial driver lets one program in at a time; Wine checks sharing for files only.
-    const RunResult second = run({E2E_WINE, probe_, "lines"}, wineOptions(), 60s);
+    const RunResult second = run({launcher(), probe_, "lines"}, wineOptions(), 60s);
     if (!holder->running()) {
       throw std::runtime_error("com1_probe.exe stopped holding COM1: " + holder->out() +
                                holder->err());
@@ -170,7 +193,7 @@ class WineTarget : public Target {
   // com1_probe with `args`, COM1 on the line.
   std::unique_ptr<Process> probe(const std::vector<std::string>& args) {
     mapCom1IfNeeded(line_->slavePath());
-    std::vector<std::string> argv{E2E_WINE, probe_};
+    std::vector<std::string> argv{launcher(), probe_};
     argv.insert(argv.end(), args.begin(), args.end());
     return std::make_unique<Process>(argv, wineOptions(), "com1_probe");
   }
@@ -181,11 +204,14 @@ class WineTarget : public Target {
   bool countsDescriptors() const override { return false; }
 
  private:
+  // Picks the loader for the prefix's word size, which Debian's `wine` does not.
+  static std::string launcher() { return std::string(PROJECT1_SOURCE_DIR) + "/tools/wine-run"; }
+
   Process::Options wineOptions() const {
     Process::Options options;
     options.workDir = dir_;
     options.env = {{"WINEPREFIX", prefix_},
-                   {"WINEARCH", "win32"},
+                   {"WINEARCH", arch_},
                    {"WINEDEBUG", "-all"},
                    {"WINEDLLOVERRIDES", "mscoree,mshtml="}};
     if (x_) options.env.emplace_back("DISPLAY", x_->display());
@@ -203,7 +229,7 @@ class WineTarget : public Target {
   void mapCom1(const std::string& path) {
     mapped_.clear();
     Process::Options options = wineOptions();
-    options.env.emplace_back("WINE", E2E_WINE);
+    options.env.emplace_back("WINE", launcher());
     options.env.emplace_back("WINESERVER", E2E_WINESERVER);
     runOk({std::string(PROJECT1_SOURCE_DIR) + "/tools/wine-com1", path}, options, 300s);
     const std::string link = readLink(prefix_ + "/dosdevices/com1");
@@ -226,7 +252,8 @@ class WineTarget : public Target {
     }
   }
 
-  std::string dir_, exe_, probe_, prefix_;
+  std::string arch_, dir_, exe_, probe_, prefix_;
+  bool cannotRun32Bit_ = false;
   posix::UniqueFd lock_;  // held until COM1 points nowhere again
   std::optional<std::string> fault_;
   std::optional<std::string> unavailable_;

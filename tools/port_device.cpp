@@ -1,14 +1,20 @@
 #include "tools/port_device.h"
 
+#include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <system_error>
+#include <vector>
 
 namespace tools {
 namespace {
@@ -41,11 +47,75 @@ std::string softTerminal(unsigned maj, unsigned min) {
   return "a terminal with no serial port behind it";
 }
 
+// A port the user may not read and write would only fail later, with advice that does not fit.
+PortVerdict refuseAccess(const PathFacts& facts, bool pty) {
+  if (pty && !facts.ownedBySelf) {
+    return refuse(facts, "is a pseudo-terminal of another user (" + facts.ownerName +
+                             "): only that user's programs can use it");
+  }
+  // Serial ports are shared through their group (dialout on Debian and Ubuntu).
+  const bool groupMay = (facts.mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
+  if (!pty && !facts.ownedBySelf && groupMay && !facts.inGroup) {
+    if (facts.listedInGroup) {
+      return refuse(facts, "belongs to the group " + facts.groupName +
+                               ", which this user was added to after logging in: log out and in "
+                               "again");
+    }
+    return refuse(facts, "belongs to the group " + facts.groupName +
+                             ", and this user is not in it: sudo adduser $USER " + facts.groupName +
+                             ", then log out and in again");
+  }
+  char mode[11];
+  std::snprintf(mode, sizeof mode, "%c%c%c%c%c%c%c%c%c%c", 'c', facts.mode & S_IRUSR ? 'r' : '-',
+                facts.mode & S_IWUSR ? 'w' : '-', facts.mode & S_IXUSR ? 'x' : '-',
+                facts.mode & S_IRGRP ? 'r' : '-', facts.mode & S_IWGRP ? 'w' : '-',
+                facts.mode & S_IXGRP ? 'x' : '-', facts.mode & S_IROTH ? 'r' : '-',
+                facts.mode & S_IWOTH ? 'w' : '-', facts.mode & S_IXOTH ? 'x' : '-');
+  return refuse(facts, std::string("cannot be read and written by this user (") + mode +
+                           ", owner " + facts.ownerName + ", group " + facts.groupName + ")");
+}
+
 std::string firstLine(const std::filesystem::path& file) {
   std::ifstream in(file);
   std::string line;
   std::getline(in, line);
   return line;
+}
+
+std::string userName(uid_t uid) {
+  if (const passwd* pw = ::getpwuid(uid)) return pw->pw_name;
+  return std::to_string(uid);
+}
+
+std::string groupName(gid_t gid) {
+  if (const group* gr = ::getgrgid(gid)) return gr->gr_name;
+  return std::to_string(gid);
+}
+
+// The groups this process has now.
+bool hasGroup(gid_t gid) {
+  if (::getegid() == gid) return true;
+  const int count = ::getgroups(0, nullptr);
+  if (count <= 0) return false;
+  std::vector<gid_t> groups(static_cast<std::size_t>(count));
+  const int got = ::getgroups(count, groups.data());
+  return got > 0 && std::find(groups.begin(), groups.begin() + got, gid) != groups.begin() + got;
+}
+
+// The groups the database gives this user: a new member has them only after logging in again.
+bool listedIn(gid_t gid) {
+  const passwd* pw = ::getpwuid(::getuid());
+  if (pw == nullptr) return false;
+  const std::string name = pw->pw_name;
+  const gid_t primary = pw->pw_gid;
+  int count = 64;
+  std::vector<gid_t> groups(static_cast<std::size_t>(count));
+  if (::getgrouplist(name.c_str(), primary, groups.data(), &count) < 0) {
+    groups.resize(static_cast<std::size_t>(count));
+    if (::getgrouplist(name.c_str(), primary, groups.data(), &count) < 0) return false;
+  }
+  groups.resize(static_cast<std::size_t>(count));
+  return std::find(groups.begin(), groups.end(), gid) != groups.end();
 }
 
 }  // namespace
@@ -64,7 +134,10 @@ PortVerdict judgePortDevice(const PathFacts& facts, const std::filesystem::path&
 
   const unsigned maj = ::major(facts.rdev);
   const unsigned min = ::minor(facts.rdev);
-  if (maj >= kPtyMajorFirst && maj <= kPtyMajorLast) return {true, "a pseudo-terminal"};
+  if (maj >= kPtyMajorFirst && maj <= kPtyMajorLast) {
+    if (!facts.readWrite) return refuseAccess(facts, true);
+    return {true, "a pseudo-terminal"};
+  }
 
   const std::string number = std::to_string(maj) + ":" + std::to_string(min);
   const std::filesystem::path entry = sysfs / "dev" / "char" / number;
@@ -83,6 +156,7 @@ PortVerdict judgePortDevice(const PathFacts& facts, const std::filesystem::path&
   if (firstLine(entry / "type") == "0") {
     return refuse(facts, "is a serial port with no UART behind it");
   }
+  if (!facts.readWrite) return refuseAccess(facts, false);
   return {true, "a serial port"};
 }
 
@@ -100,6 +174,12 @@ PathFacts examinePath(const std::string& path) {
   }
   facts.mode = st.st_mode;
   facts.rdev = st.st_rdev;
+  facts.readWrite = ::access(path.c_str(), R_OK | W_OK) == 0;
+  facts.ownedBySelf = st.st_uid == ::getuid();
+  facts.ownerName = userName(st.st_uid);
+  facts.groupName = groupName(st.st_gid);
+  facts.inGroup = hasGroup(st.st_gid);
+  facts.listedInGroup = listedIn(st.st_gid);
   return facts;
 }
 

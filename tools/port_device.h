@@ -15,6 +15,13 @@ struct PathFacts {
   int statError = 0;     // errno of stat(), 0 when it worked
   mode_t mode = 0;
   dev_t rdev = 0;
+  // Whether this user may read and write it (access(), which opens nothing), and why not.
+  bool readWrite = true;
+  std::string ownerName;  // the owner's or group's name, or its number
+  std::string groupName;
+  bool ownedBySelf = false;
+  bool inGroup = false;        // the process has the file's group now
+  bool listedInGroup = false;  // the group database lists the user in it (perhaps since the login)
 };
 
 struct PortVerdict {

@@ -14,6 +14,9 @@
 #include <fstream>
 #include <functional>
 #include <stdexcept>
+#include <vector>
+
+#include "posix/unique_fd.h"
 
 namespace tools {
 namespace {
@@ -43,7 +46,17 @@ void unshareMounts() {
   writeFile("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1");
 }
 
-void bindOnto(const std::string& from, const std::string& to, bool directory) {
+// A path-only descriptor names a file without opening it: a serial port is not touched (opening
+// one raises DTR), and what it names stays reachable once /dev is covered.
+posix::UniqueFd pathOnly(const std::string& path) {
+  posix::UniqueFd fd(::open(path.c_str(), O_PATH | O_CLOEXEC));
+  if (!fd) fail("find " + path);
+  return fd;
+}
+
+// Binds what `from` names (taken as `name`) on `to`, made first as a file or directory.
+void bindOnto(const posix::UniqueFd& from, const std::string& name, const std::string& to,
+              bool directory) {
   if (directory) {
     if (::mkdir(to.c_str(), 0755) != 0 && errno != EEXIST) fail("mkdir " + to);
   } else {
@@ -51,8 +64,9 @@ void bindOnto(const std::string& from, const std::string& to, bool directory) {
     if (fd < 0) fail("create " + to);
     ::close(fd);
   }
-  if (::mount(from.c_str(), to.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0) {
-    fail("bind " + from + " on " + to);
+  const std::string source = "/proc/self/fd/" + std::to_string(from.get());
+  if (::mount(source.c_str(), to.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0) {
+    fail("bind " + name + " on " + to);
   }
 }
 
@@ -68,17 +82,29 @@ void enter(const std::optional<std::string>& ttyS0,
   unshareMounts();
   if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) fail("make / private");
 
-  // Keep the old /dev reachable while the new one is filled, then let go of it.
-  char stage[] = "/tmp/private-dev.XXXXXX";
-  if (!::mkdtemp(stage)) fail("mkdtemp");
-  const std::string old = stage;
-  if (::mount("/dev", old.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0) fail("bind /dev");
-  if (::mount("tmpfs", "/dev", "tmpfs", MS_NOSUID, "mode=755") != 0) fail("tmpfs on /dev");
-
-  for (const char* name : {"null", "zero", "full", "random", "urandom", "tty"}) {
-    bindOnto(old + "/" + name, std::string("/dev/") + name, false);
+  // Everything the new /dev holds is taken from the old one first, in this namespace (a
+  // descriptor from another namespace cannot be bound): the port may be any node of the old
+  // /dev, or a link into it such as /dev/serial/by-id/..., all hidden once /dev is covered.
+  const char* const kept[] = {"null", "zero", "full", "random", "urandom", "tty"};
+  std::vector<posix::UniqueFd> devices;
+  for (const char* name : kept) devices.push_back(pathOnly(std::string("/dev/") + name));
+  const posix::UniqueFd pts = pathOnly("/dev/pts");
+  posix::UniqueFd port;
+  if (ttyS0) {
+    port = pathOnly(*ttyS0);
+    struct stat st {};
+    if (::fstat(port.get(), &st) != 0 || !accepts(st)) {
+      errno = ENODEV;
+      fail(*ttyS0 + " is not " + what + " expected");
+    }
   }
-  bindOnto(old + "/pts", "/dev/pts", true);
+
+  if (::mount("tmpfs", "/dev", "tmpfs", MS_NOSUID, "mode=755") != 0) fail("tmpfs on /dev");
+  for (std::size_t i = 0; i < devices.size(); ++i) {
+    const std::string path = std::string("/dev/") + kept[i];
+    bindOnto(devices[i], path, path, false);
+  }
+  bindOnto(pts, "/dev/pts", "/dev/pts", true);
   if (::symlink("pts/ptmx", "/dev/ptmx") != 0) fail("symlink ptmx");
   if (::mkdir("/dev/shm", 01777) != 0 ||
       ::mount("tmpfs", "/dev/shm", "tmpfs", 0, "mode=1777") != 0) {
@@ -91,15 +117,13 @@ void enter(const std::optional<std::string>& ttyS0,
     if (::symlink(target, (std::string("/dev/") + link).c_str()) != 0) fail("symlink");
   }
   if (ttyS0) {
-    bindOnto(*ttyS0, "/dev/ttyS0", false);
+    bindOnto(port, *ttyS0, "/dev/ttyS0", false);
     struct stat st {};
     if (::stat("/dev/ttyS0", &st) != 0 || !accepts(st)) {
       errno = ENODEV;
       fail("/dev/ttyS0 is not " + what + " " + *ttyS0);
     }
   }
-  if (::umount2(old.c_str(), MNT_DETACH) != 0) fail("unmount old /dev");
-  ::rmdir(old.c_str());
 }
 
 }  // namespace

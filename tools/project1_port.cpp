@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/namespace_advice.h"
 #include "tools/port_device.h"
 #include "tools/private_dev.h"
 
@@ -79,9 +80,15 @@ int main(int argc, char** argv) {
                                      facts.rdev);
     }
   } catch (const std::exception& e) {
-    // Users get the namespace from an unprivileged user namespace, which some systems turn off.
-    say(std::string("cannot give the program a /dev of its own (") + e.what() + ")" +
-        (::geteuid() == 0 ? "" : "; this system may not allow user namespaces: run it as root"));
+    // Users get the namespace from an unprivileged user namespace, which some systems restrict.
+    std::string text = std::string("cannot give the program a /dev of its own (") + e.what() + ")";
+    if (::geteuid() != 0) {
+      if (const auto advice = tools::namespaceAdvice(
+              "/proc/sys", ::access(tools::kAppArmorProfile, F_OK) == 0, tools::appArmorLabel())) {
+        text += ": " + *advice;
+      }
+    }
+    say(text);
     return 1;
   }
 

@@ -3,8 +3,10 @@
 namespace app {
 
 std::string ErrorReport::text() const {
-  return "Error " + std::to_string(number) + "\n\n" + description +
-         "\n\nThe test receipt was not printed completely. The program will now end.";
+  return "Error " + std::to_string(number) + "\n\n" + description + "\n\n" +
+         (nothingSent ? "Nothing was sent to the printer."
+                      : "The test receipt may be incomplete.") +
+         " The program will now end.";
 }
 
 std::string ErrorReport::line() const {
@@ -24,7 +26,23 @@ std::string ErrorReport::line() const {
 }
 
 ErrorReport reportFor(const serial::SerialError& error) {
-  return ErrorReport{error.number(), error.description()};
+  using serial::ErrorCode;
+  // A print run opens the port before its first byte: what fails there sent nothing.
+  bool opening = false;
+  switch (error.code()) {
+    case ErrorCode::OpenFailed:
+    case ErrorCode::NoSuchPort:
+    case ErrorCode::PortAlreadyOpen:
+    case ErrorCode::InUse:
+    case ErrorCode::PermissionDenied:
+    case ErrorCode::NotSerialDevice:
+    case ErrorCode::SettingsRejected:
+      opening = true;
+      break;
+    default:
+      break;
+  }
+  return ErrorReport{error.number(), error.description(), opening};
 }
 
 }  // namespace app

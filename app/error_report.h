@@ -10,6 +10,7 @@ namespace app {
 struct ErrorReport {
   int number;
   std::string description;
+  bool nothingSent = false;  // failed before the first byte: no part of a receipt to look for
   std::string text() const;  // the message box's body
   std::string line() const;  // the same on one line, for stderr
 };

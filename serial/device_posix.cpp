@@ -16,6 +16,7 @@
 #include "posix/unique_fd.h"
 #include "serial/internal/line_watch.h"
 #include "serial/internal/modem_lines_posix.h"
+#include "serial/internal/port_name_posix.h"
 #include "serial/internal/termios_posix.h"
 #include "serial/serial_error.h"
 
@@ -58,10 +59,16 @@ class PosixDevice final : public Device {
  public:
   PosixDevice(std::string path, const Settings& settings)
       : path_(std::move(path)), settings_(settings) {
+    // Named as the kernel names it: another device may stand on /dev/ttyS0.
+    if (auto name = posix::kernelName(path_); !name.empty()) {
+      shown_ = posix::shownDevice(path_, name);
+      kind_.kernelName = std::move(name);
+    }
     fd_ = ::posix::UniqueFd(::open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (!fd_) failOpening(errno);
     if (!::isatty(fd_.get())) failOpening(ENOTTY);
     pseudoTerminal_ = isPseudoTerminal(fd_.get());
+    kind_.pseudoTerminal = pseudoTerminal_;
     // TIOCEXCL keeps other users out, but root ignores it; the advisory lock is what
     // other well-behaved programs (and a second copy of this one) check.
     if (::flock(fd_.get(), LOCK_EX | LOCK_NB) != 0) {
@@ -135,12 +142,13 @@ class PosixDevice final : public Device {
   [[noreturn]] void fail(ErrorCode code, const char* operation, const std::string& reason,
                          const std::string& advice = {}) const {
     // Linux's own advice for every error of the port, not only those of open().
-    throw serialError(code, portName(settings_), path_, operation, reason,
-                      advice.empty() ? posix::advice(code) : advice);
+    throw serialError(code, portName(settings_), shown_, operation, reason,
+                      advice.empty() ? posix::advice(code, kind_) : advice);
   }
 
   [[noreturn]] void failOpening(int err) const {
-    fail(posix::openErrorCode(err), "open", posix::systemReason(err), posix::openAdvice(err));
+    fail(posix::openErrorCode(err), "open", posix::systemReason(err),
+         posix::openAdvice(err, kind_));
   }
 
   // The kernel does not show a pseudo-terminal's output queue: room comes back in bursts.
@@ -197,6 +205,8 @@ class PosixDevice final : public Device {
   }
 
   std::string path_;
+  std::string shown_ = path_;  // in the texts
+  posix::PortKind kind_;       // for the advice
   Settings settings_;
   ::posix::UniqueFd fd_;
   ExclusiveMode exclusive_;  // after fd_: cleared before the descriptor closes

@@ -158,8 +158,9 @@ void Win32Device::fail(ErrorCode code, const char* operation, const std::string&
                        const std::string& advice) const {
   // Windows' own advice for every error of the port; Wine finds no device where Windows
   // finds no file.
-  throw serialError(code, portName(settings_), path_, operation, reason,
-                    advice.empty() ? win32::advice(code) : advice);
+  throw serialError(
+      code, portName(settings_), path_, operation, reason,
+      advice.empty() ? win32::advice(code, win32::hostHere(), !discardUndrained_) : advice);
 }
 
 std::unique_ptr<Win32Device> openWin32Device(const std::wstring& path, const Settings& settings,
@@ -213,20 +214,46 @@ ErrorCode openErrorCode(DWORD error) {
   }
 }
 
-std::string advice(ErrorCode code) {
-  if (code != ErrorCode::NoSuchPort) return adviceFor(code);
-  return "No such port: a USB-serial adapter usually gets COM3 or higher. Give it COM1 in "
-         "Device Manager: Ports (COM & LPT) > the adapter > Properties > Port Settings > "
-         "Advanced > COM Port Number.";
+Host hostHere() { return underWine() ? Host::Wine : Host::Windows; }
+
+std::string advice(ErrorCode code, Host host, bool pseudoTerminal) {
+  switch (code) {
+    case ErrorCode::OpenFailed:
+    case ErrorCode::SettingsRejected:
+      // The port's driver answered: Device Manager shows whether it works.
+      return std::string(code == ErrorCode::OpenFailed
+                             ? "The port's driver failed to open it"
+                             : "The port's driver does not take 9600 baud, 8 data bits, no "
+                               "parity, 1 stop bit") +
+             ": look at the port in Device Manager > Ports (COM & LPT); a yellow mark means its "
+             "driver is missing or failed: install the adapter maker's driver, or use another "
+             "port.";
+    case ErrorCode::NoSuchPort:
+      return "No such port: a USB-serial adapter usually gets COM3 or higher. Give it COM1 in "
+             "Device Manager: Ports (COM & LPT) > the adapter > Properties > Port Settings > "
+             "Advanced > COM Port Number. An adapter with a yellow mark needs its driver.";
+    case ErrorCode::WriteTimedOut:
+      if (host == Host::Wine && pseudoTerminal) {
+        return "The program reading the pseudo-terminal behind COM1 stopped reading it.";
+      }
+      return adviceFor(code);
+    default:
+      return adviceFor(code);
+  }
 }
 
-std::string openAdvice(DWORD error) {
-  if (error != ERROR_ACCESS_DENIED) return advice(openErrorCode(error));
-  return "The port is in use by another program, or this user may not open it: close the "
-         "program that holds it (a POS application, a terminal, a modem service) and try again; "
-         "if none does, check that this user may use the port (under Wine: that COM1 leads to "
-         "the serial device itself, not a folder, and that the user may read and write that "
-         "device, for instance as a member of the dialout group).";
+std::string openAdvice(DWORD error, Host host) {
+  if (error != ERROR_ACCESS_DENIED) return advice(openErrorCode(error), host);
+  std::string text =
+      "The port is in use by another program, or this user may not open it: close the program "
+      "that holds it (a POS application, a terminal, the printer's utility) and try again.";
+  if (host == Host::Wine) {
+    text +=
+        " Under Wine, check that COM1 leads to the serial device itself, not a folder, and that "
+        "the user may read and write that device, for instance as a member of the dialout "
+        "group.";
+  }
+  return text;
 }
 
 std::string systemReason(DWORD error) {

@@ -69,12 +69,17 @@ UniqueHandle lockPort(const std::wstring& path, DWORD* error, std::wstring* file
 // The error for a CreateFile failure: a held COM port answers "access denied".
 ErrorCode openErrorCode(DWORD error);
 
+// Where the program runs: advice that only makes sense under Wine is shown only there.
+enum class Host { Windows, Wine };
+Host hostHere();
+
 // The advice for an error on Windows: a missing COM1 is often a USB adapter numbered higher.
-std::string advice(ErrorCode code);
+// `pseudoTerminal`: under Wine, COM1 leads to a pseudo-terminal, not a port.
+std::string advice(ErrorCode code, Host host = hostHere(), bool pseudoTerminal = false);
 
 // The advice for a CreateFile failure: "access denied" is also how a port this user may not
 // open answers, and, under Wine, a COM port that leads to a folder.
-std::string openAdvice(DWORD error);
+std::string openAdvice(DWORD error, Host host = hostHere());
 
 // The system's text for an error, with its number: "Access is denied. (error 5)".
 std::string systemReason(DWORD error);

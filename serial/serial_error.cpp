@@ -16,7 +16,8 @@ SerialError serialError(ErrorCode code, const std::string& port, const std::stri
 const char* adviceFor(ErrorCode code) {
   switch (code) {
     case ErrorCode::OpenFailed:
-      return "The port could not be opened.";
+      return "Check that the port's driver works, unplug a USB adapter and plug it in again, and "
+             "try again.";
     case ErrorCode::NoSuchPort:
       return "No such port: check that this computer has the serial port and that its driver "
              "or USB adapter is installed.";
@@ -28,17 +29,20 @@ const char* adviceFor(ErrorCode code) {
     case ErrorCode::PermissionDenied:
       return "Permission denied: run the program as a user allowed to use the port.";
     case ErrorCode::NotSerialDevice:
-      return "Not a serial device: the port name does not lead to a serial port.";
+      return "The port name does not lead to a serial port: give the printer's port that name.";
     case ErrorCode::SettingsRejected:
-      return "The port refused the line settings 9600 baud, 8 data bits, no parity, 1 stop bit.";
+      return "The port's driver does not take 9600 baud, 8 data bits, no parity, 1 stop bit: "
+             "connect the printer to another port or USB adapter.";
     case ErrorCode::PortNotOpen:
       return "The port is not open.";
     case ErrorCode::WriteFailed:
-      return "Write failed: check the cable and that the printer or USB adapter is still "
-             "connected; the receipt may be incomplete.";
+      return "The port went away while printing: check that the USB adapter is still plugged "
+             "in and the cable connected.";
     case ErrorCode::WriteTimedOut:
-      return "Write timed out: the printer stopped taking data; check that it is switched on, "
-             "online, has paper and that the cable is connected; the receipt may be incomplete.";
+      // With no handshaking a printer cannot hold the line back: what stopped is on this side.
+      return "The port stopped sending: with no handshaking a printer cannot hold it back, so "
+             "the port, the USB adapter or its driver stopped. Unplug the adapter and plug it in "
+             "again, or try another.";
     case ErrorCode::QueueFull:
       return "The transmit queue is full: the text was not sent.";
     case ErrorCode::NotBig5:

@@ -135,25 +135,48 @@ ErrorCode openErrorCode(int err) {
   }
 }
 
-std::string advice(ErrorCode code) {
+std::string advice(ErrorCode code, const PortKind& port) {
+  const std::string& tty = port.kernelName;
   switch (code) {
+    case ErrorCode::OpenFailed:
+      return "Look for the kernel's messages about the port (sudo dmesg | grep " + tty +
+             "), unplug a USB adapter and plug it in again, and try again.";
     case ErrorCode::NoSuchPort:
       return "No such port: a USB-serial adapter is /dev/ttyUSB0 or /dev/ttyACM0, not port 1; "
              "run the program with project1-port /dev/ttyUSB0. An adapter that appears and "
              "vanishes at once is usually taken by brltty (remove the brltty package).";
     case ErrorCode::InUse:
-      return "The port is in use by another program: a login console on it (systemctl stop "
-             "serial-getty@ttyS0), ModemManager probing it, brltty, or a POS application, "
-             "minicom or screen. Stop it and try again.";
+      return "The port is in use by another program: a login console on it (sudo systemctl stop "
+             "serial-getty@" +
+             tty +
+             "), ModemManager probing it, brltty, or a POS application, minicom or screen. Stop "
+             "it and try again.";
     case ErrorCode::PermissionDenied:
-      return "Permission denied: add the user to the dialout group (then log in again), or run "
-             "as a user allowed to use the port.";
+      return "Permission denied: add the user to the dialout group (sudo adduser $USER dialout, "
+             "then log out and in again), or run as a user allowed to use the port.";
+    case ErrorCode::NotSerialDevice:
+      return "What stands at port 1 is not a serial port: for a printer on a USB adapter, run "
+             "the program with project1-port /dev/ttyUSB0.";
+    case ErrorCode::SettingsRejected:
+      return "The port's driver does not take 9600 baud, 8 data bits, no parity, 1 stop bit: "
+             "connect the printer to another port or USB adapter.";
+    case ErrorCode::WriteFailed:
+      return "The port went away while printing: check that the USB adapter is still plugged "
+             "in and the cable connected.";
+    case ErrorCode::WriteTimedOut:
+      // With no handshaking a printer cannot hold the line back: what stopped is on this side.
+      if (port.pseudoTerminal) {
+        return "The program reading this pseudo-terminal stopped reading it.";
+      }
+      return "The port stopped sending: with no handshaking a printer cannot hold it back, so "
+             "the port, the USB adapter or its driver stopped. Unplug the adapter and plug it in "
+             "again, or try another.";
     default:
       return adviceFor(code);
   }
 }
 
-std::string openAdvice(int err) { return advice(openErrorCode(err)); }
+std::string openAdvice(int err, const PortKind& port) { return advice(openErrorCode(err), port); }
 
 std::string systemReason(int err) {
   return std::string(std::strerror(err)) + " (errno " + std::to_string(err) + ")";

@@ -93,8 +93,8 @@ TEST_F(PosixDevice, OpenErrorsSayWhatToCheck) {
     const char* says;
   } cases[] = {
       {missing, ErrorCode::NoSuchPort, "No such port"},
-      {file, ErrorCode::NotSerialDevice, "Not a serial device"},
-      {"/tmp", ErrorCode::NotSerialDevice, "Not a serial device"},
+      {file, ErrorCode::NotSerialDevice, "not a serial port"},
+      {"/tmp", ErrorCode::NotSerialDevice, "not a serial port"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);

@@ -1,10 +1,14 @@
 #include "serial/internal/termios_posix.h"
+#include "serial/internal/port_name_posix.h"
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -166,7 +170,7 @@ TEST(Termios, OpenErrorsFollowWhatTheSystemSaid) {
     EXPECT_EQ(serial::posix::openErrorCode(c.err), c.code);
     EXPECT_EQ(serial::posix::openAdvice(c.err), serial::posix::advice(c.code));
   }
-  // Linux names the usual culprits; the other errors keep the shared advice.
+  // Linux names the usual culprits.
   const struct {
     ErrorCode code;
     std::vector<const char*> names;
@@ -176,19 +180,71 @@ TEST(Termios, OpenErrorsFollowWhatTheSystemSaid) {
       {ErrorCode::InUse,
        {"in use by another program", "systemctl stop serial-getty@ttyS0", "ModemManager", "brltty",
         "minicom"}},
-      {ErrorCode::PermissionDenied, {"add the user to the dialout group", "log in again"}},
+      {ErrorCode::PermissionDenied, {"sudo adduser $USER dialout", "log out and in again"}},
   };
   for (const auto& c : culprits) {
     const std::string advice = serial::posix::advice(c.code);
     for (const char* name : c.names) EXPECT_NE(advice.find(name), std::string::npos) << advice;
-    // It shows in a message box.
-    EXPECT_LE(advice.size(), 260u) << advice;
-  }
-  for (const ErrorCode code : {ErrorCode::OpenFailed, ErrorCode::NotSerialDevice,
-                               ErrorCode::WriteTimedOut, ErrorCode::SettingsRejected}) {
-    EXPECT_EQ(serial::posix::advice(code), serial::adviceFor(code));
   }
   EXPECT_EQ(serial::posix::systemReason(ENOENT), "No such file or directory (errno 2)");
+}
+
+// Every error a user can meet on Linux: advice that is true there and says what to do.
+TEST(Termios, EveryErrorsAdviceFitsLinuxAndThePortBehindPortOne) {
+  const ErrorCode reachable[] = {
+      ErrorCode::OpenFailed,       ErrorCode::NoSuchPort,      ErrorCode::InUse,
+      ErrorCode::PermissionDenied, ErrorCode::NotSerialDevice, ErrorCode::SettingsRejected,
+      ErrorCode::WriteFailed,      ErrorCode::WriteTimedOut,
+  };
+  const serial::posix::PortKind kinds[] = {{}, {"ttyUSB0", false}, {"ttyS0", true}};
+  for (const auto& kind : kinds) {
+    for (const ErrorCode code : reachable) {
+      SCOPED_TRACE(std::to_string(static_cast<int>(code)) + " on " + kind.kernelName +
+                   (kind.pseudoTerminal ? " (pty)" : ""));
+      const std::string advice = serial::posix::advice(code, kind);
+      for (const char* windows : {"Device Manager", "COM3", "Wine", "COM Port Number"}) {
+        EXPECT_EQ(advice.find(windows), std::string::npos) << advice;
+      }
+      // Shown in a message box, and more than a heading: something to do or to know.
+      EXPECT_LE(advice.size(), 260u) << advice;
+      EXPECT_GE(advice.size(), 50u) << advice;
+      // The receipt's fate is the box's closing sentence, said once.
+      EXPECT_EQ(advice.find("incomplete"), std::string::npos) << advice;
+    }
+  }
+  // The console to stop is the one of the device that stands in for port 1.
+  const std::string adapter = serial::posix::advice(ErrorCode::InUse, {"ttyUSB0", false});
+  EXPECT_NE(adapter.find("serial-getty@ttyUSB0"), std::string::npos) << adapter;
+  EXPECT_EQ(adapter.find("ttyS0"), std::string::npos) << adapter;
+  // With no handshaking a printer cannot stop the line: 8021 points at this side.
+  const std::string port = serial::posix::advice(ErrorCode::WriteTimedOut, {});
+  EXPECT_NE(port.find("Unplug the adapter"), std::string::npos) << port;
+  EXPECT_EQ(port.find("paper"), std::string::npos) << port;
+  const std::string pty = serial::posix::advice(ErrorCode::WriteTimedOut, {"", true});
+  EXPECT_NE(pty.find("stopped reading"), std::string::npos) << pty;
+}
+
+TEST(Termios, ThePortIsNamedAsTheKernelNamesTheDeviceBehindIt) {
+  testing_support::PtyPair pty;
+  char dir[] = "/tmp/sysfs.XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::filesystem::path sysfs = dir;
+  struct stat st {};
+  ASSERT_EQ(stat(pty.slavePath().c_str(), &st), 0);
+  const std::string number =
+      std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev));
+  std::filesystem::create_directories(sysfs / "dev" / "char");
+  std::filesystem::create_directory_symlink("../../devices/pci0000:00/usb1/1-1/ttyUSB0/tty/ttyUSB0",
+                                            sysfs / "dev" / "char" / number);
+  EXPECT_EQ(serial::posix::kernelName(pty.slavePath(), sysfs), "ttyUSB0");
+  // Pseudo-terminals have no entry of their own.
+  EXPECT_EQ(serial::posix::kernelName(pty.slavePath()), "");
+  EXPECT_EQ(serial::posix::kernelName("/nonexistent/ttyS0", sysfs), "");
+  std::filesystem::remove_all(sysfs);
+
+  EXPECT_EQ(serial::posix::shownDevice("/dev/ttyS0", "ttyUSB0"), "/dev/ttyUSB0 as /dev/ttyS0");
+  EXPECT_EQ(serial::posix::shownDevice("/dev/ttyS0", "ttyS0"), "/dev/ttyS0");
+  EXPECT_EQ(serial::posix::shownDevice("/dev/pts/3", ""), "/dev/pts/3");
 }
 
 // A setting the line cannot carry is refused, as on Windows, before the port is touched:

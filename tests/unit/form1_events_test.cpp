@@ -22,35 +22,51 @@ using testing_support::toHex;
 
 TEST(ErrorReport, TheBoxHasNumberDescriptionAndEndingAndStderrHasThemOnOneLine) {
   const struct {
-    int number;
-    const char* description;
+    ErrorReport report;
     const char* text;
     const char* line;
   } cases[] = {
-      {8002, "COM1 (/dev/ttyS0): open: No such file or directory (2).",
+      {{8002, "COM1 (/dev/ttyS0): open: No such file or directory (2).", true},
        "Error 8002\n\nCOM1 (/dev/ttyS0): open: No such file or directory (2).\n\n"
-       "The test receipt was not printed completely. The program will now end.",
+       "Nothing was sent to the printer. The program will now end.",
        "Error 8002: COM1 (/dev/ttyS0): open: No such file or directory (2). "
-       "The test receipt was not printed completely. The program will now end."},
+       "Nothing was sent to the printer. The program will now end."},
+      {{8021, "COM1 (/dev/ttyS0): write: no progress for 3 s.", false},
+       "Error 8021\n\nCOM1 (/dev/ttyS0): write: no progress for 3 s.\n\n"
+       "The test receipt may be incomplete. The program will now end.",
+       "Error 8021: COM1 (/dev/ttyS0): write: no progress for 3 s. "
+       "The test receipt may be incomplete. The program will now end."},
       // A description's own line breaks, single or not, become one space each.
-      {app::kInternalErrorNumber, "Internal error: one\ntwo\n\n\nthree",
+      {{app::kInternalErrorNumber, "Internal error: one\ntwo\n\n\nthree"},
        "Error 51\n\nInternal error: one\ntwo\n\n\nthree\n\n"
-       "The test receipt was not printed completely. The program will now end.",
+       "The test receipt may be incomplete. The program will now end.",
        "Error 51: Internal error: one two three "
-       "The test receipt was not printed completely. The program will now end."},
+       "The test receipt may be incomplete. The program will now end."},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.description);
-    const ErrorReport report{c.number, c.description};
-    EXPECT_EQ(report.text(), c.text);
-    EXPECT_EQ(report.line(), c.line);
+    SCOPED_TRACE(c.report.description);
+    EXPECT_EQ(c.report.text(), c.text);
+    EXPECT_EQ(c.report.line(), c.line);
   }
 }
 
-TEST(ErrorReport, ASerialErrorKeepsItsNumberAndDescription) {
-  const auto report = app::reportFor(serial::SerialError(serial::ErrorCode::InUse, "COM1: busy."));
-  EXPECT_EQ(report.number, 8010);
-  EXPECT_EQ(report.description, "COM1: busy.");
+TEST(ErrorReport, ASerialErrorKeepsItsNumberAndDescriptionAndSaysWhetherAnythingWasSent) {
+  using serial::ErrorCode;
+  const struct {
+    ErrorCode code;
+    bool nothingSent;
+  } cases[] = {
+      {ErrorCode::OpenFailed, true},      {ErrorCode::NoSuchPort, true},
+      {ErrorCode::InUse, true},           {ErrorCode::PermissionDenied, true},
+      {ErrorCode::NotSerialDevice, true}, {ErrorCode::SettingsRejected, true},
+      {ErrorCode::WriteFailed, false},    {ErrorCode::WriteTimedOut, false},
+  };
+  for (const auto& c : cases) {
+    const auto report = app::reportFor(serial::SerialError(c.code, "COM1: what happened."));
+    EXPECT_EQ(report.number, static_cast<int>(c.code));
+    EXPECT_EQ(report.description, "COM1: what happened.");
+    EXPECT_EQ(report.nothingSent, c.nothingSent) << report.number;
+  }
 }
 
 // Waits until MSComm1 says bytes failed after the click returned.

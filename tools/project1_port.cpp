@@ -38,6 +38,12 @@ void say(const std::string& text) {
   (void)std::fprintf(stderr, "project1-port: %s\n", text.c_str());
 }
 
+// The device itself, and the link it was given by.
+std::string shown(const tools::PathFacts& facts) {
+  if (facts.resolved.empty() || facts.resolved == facts.path) return facts.path;
+  return facts.resolved + " (from " + facts.path + ")";
+}
+
 // Project1 installed or built beside this tool; else whichever PATH finds.
 std::string project1() {
   std::error_code ec;
@@ -78,6 +84,8 @@ int main(int argc, char** argv) {
       }
       tools::enterPrivateDevWithPort(facts.resolved.empty() ? facts.path : facts.resolved,
                                      facts.rdev);
+      // The one line that tells which device the program's texts about port 1 are about.
+      say(shown(facts) + ", " + verdict.text + ", stands in for port 1 (/dev/ttyS0)");
     }
   } catch (const std::exception& e) {
     // Users get the namespace from an unprivileged user namespace, which some systems restrict.

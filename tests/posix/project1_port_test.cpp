@@ -340,6 +340,10 @@ TEST(Project1Port, MapsAnAdapterThatLivesInDevDirectlyOrThroughLinks) {
                           PROJECT1_PORT, adapterAt(node, pty.slavePath()));
       ASSERT_EQ(ran.status, 0) << ran.err;
       EXPECT_EQ(ran.out, number + "\n") << "/dev/ttyS0 is not the adapter's port";
+      // It says in one line which device is port 1 now.
+      const std::string from = path == "/dev/ttyUSB0" ? "" : " (from " + path + ")";
+      EXPECT_EQ(ran.err, "project1-port: /dev/ttyUSB0" + from +
+                             ", a pseudo-terminal, stands in for port 1 (/dev/ttyS0)\n");
       if (node == Node::Bound) {
         EXPECT_EQ(pty.read(8, 2s), "port one");
       }

@@ -72,6 +72,8 @@ int main(int argc, char** argv) {
   std::vector<std::string> command(args.begin() + 1, args.end());
   if (command.empty()) command.push_back(project1());
 
+  // Taken now: inside the user namespace this user is root.
+  const bool root = ::geteuid() == 0;
   try {
     if (args[0] == "-") {
       tools::enterPrivateDev(std::nullopt);
@@ -90,7 +92,7 @@ int main(int argc, char** argv) {
   } catch (const std::exception& e) {
     // Users get the namespace from an unprivileged user namespace, which some systems restrict.
     std::string text = std::string("cannot give the program a /dev of its own (") + e.what() + ")";
-    if (::geteuid() != 0) {
+    if (!root) {
       if (const auto advice = tools::namespaceAdvice(
               "/proc/sys", ::access(tools::kAppArmorProfile, F_OK) == 0, tools::appArmorLabel())) {
         text += ": " + *advice;

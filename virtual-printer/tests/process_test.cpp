@@ -345,22 +345,31 @@ TEST(PrinterProcess, NoiseWithoutFormFeedIsCutInBoundedMemory) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
   });
-  std::thread host([&] { port.write(noise + "B\n\f"); });
+  std::string hostError;
+  std::thread host([&] {
+    try {
+      port.write(noise + "B\n\f");
+    } catch (const std::exception& e) {
+      hostError = e.what();
+    }
+  });
   std::string line;
+  std::string printerError;
   try {
     while (!line.starts_with("virtual-printer: form 5: ")) {
       line = printer.readLine(std::chrono::seconds(30));
     }
-  } catch (...) {
-    done = true;
-    watch.join();
-    host.join();
-    throw;
+  } catch (const std::exception& e) {
+    printerError = e.what();
   }
   done = true;
   watch.join();
-  host.join();
   peakKib = std::max(peakKib, residentKib(printer.pid()));
+  // A printer that stopped reading would hold the host's write forever.
+  if (!printerError.empty()) printer.signal(SIGKILL);
+  host.join();
+  EXPECT_EQ(hostError, "");
+  ASSERT_EQ(printerError, "") << "peak resident KiB " << peakKib;
 
   EXPECT_THAT(line, MatchesRegex("virtual-printer: form 5: 3 bytes, [0-9]+ reads?, 3.1 ms at 9600 "
                                  "baud, 1 receipt line, 0 journal lines, 0 anomalies"));

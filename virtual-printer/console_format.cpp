@@ -32,15 +32,18 @@ std::string stationHeading(int formNumber, int columns) {
 std::string formReport(const Form& form) {
   char ms[32];
   (void)std::snprintf(ms, sizeof ms, "%.1f", lineTimeMs(form.bytes));
-  std::string text = "form " + std::to_string(form.number) + ": " +
-                     count(form.bytes, "byte", "bytes") + ", " +
-                     count(form.reads, "read", "reads") + ", " + ms + " ms at 9600 baud, " +
-                     count(form.receipt.size(), "receipt line", "receipt lines") + ", " +
-                     count(form.journal.size(), "journal line", "journal lines") + ", " +
-                     count(form.anomalies.size(), "anomaly", "anomalies") + "\n";
+  std::string text =
+      "form " + std::to_string(form.number) + ": " + count(form.bytes, "byte", "bytes") + ", " +
+      count(form.reads, "read", "reads") + ", " + ms + " ms at 9600 baud, " +
+      count(form.receipt.size() + form.receiptLeftOut, "receipt line", "receipt lines") + ", " +
+      count(form.journal.size() + form.journalLeftOut, "journal line", "journal lines") + ", " +
+      count(form.anomalies.size() + form.anomaliesLeftOut, "anomaly", "anomalies") + "\n";
   for (const Anomaly& a : form.anomalies) {
     text += "  anomaly at byte " + std::to_string(a.offset) + " (form byte " +
             std::to_string(a.formOffset) + "): " + a.what + "\n";
+  }
+  if (form.anomaliesLeftOut > 0) {
+    text += "  " + count(form.anomaliesLeftOut, "more anomaly", "more anomalies") + " not listed\n";
   }
   return text;
 }

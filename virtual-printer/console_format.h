@@ -15,7 +15,7 @@ std::string sideBySide(const PrintedLine& line, int columns = kPaperColumns);
 std::string stationHeading(int formNumber, int columns = kPaperColumns);
 
 // "form 1: 267 bytes, 16 reads, 278.1 ms at 9600 baud, 22 receipt lines, 22 journal lines,
-// 0 anomalies", then one line per anomaly.
+// 0 anomalies", then one line per anomaly kept and how many more there were.
 std::string formReport(const Form& form);
 
 }  // namespace vprinter

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <variant>
@@ -24,6 +25,15 @@ struct PrintedLine {
   bool operator==(const PrintedLine&) const = default;
 };
 
+// A printer's buffer is finite: a form that has this many bytes and still no form feed is cut
+// there, and the bytes after the cut start the next form.
+constexpr std::uint64_t kMaxFormBytes = std::uint64_t{1} << 20;
+
+// A form keeps at most this many lines a station and anomalies (and the anomaly that ended it),
+// and counts the rest, so that a runaway form costs bounded memory and a bounded summary line.
+constexpr std::size_t kMaxKeptLines = 400;
+constexpr std::size_t kMaxKeptAnomalies = 100;
+
 // Everything between two form feeds.
 struct Form {
   int number = 0;                 // from 1
@@ -33,6 +43,10 @@ struct Form {
   std::vector<std::string> receipt{};
   std::vector<std::string> journal{};
   std::vector<Anomaly> anomalies{};
+  // Printed or found, but past the kept ones above.
+  std::uint64_t receiptLeftOut = 0;
+  std::uint64_t journalLeftOut = 0;
+  std::uint64_t anomaliesLeftOut = 0;
 
   bool operator==(const Form&) const = default;
 };

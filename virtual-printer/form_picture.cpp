@@ -65,14 +65,16 @@ std::string clipped(const std::string& line) {
   return line;
 }
 
-// The lines a strip shows: all of them, or the first ones and a note of how many are left out.
-std::vector<std::string> shown(const std::vector<std::string>& lines) {
-  const std::size_t kept = lines.size() <= kMaxRows ? lines.size() : kMaxRows - 1;
+// The lines a strip shows: all of them, or the first ones and a note of how many are left out
+// (counting those the form itself did not keep).
+std::vector<std::string> shown(const std::vector<std::string>& lines, std::uint64_t leftOut) {
+  const std::size_t kept = lines.size() <= kMaxRows && leftOut == 0 ? lines.size() : kMaxRows - 1;
   std::vector<std::string> out;
   out.reserve(kept + 1);
-  for (std::size_t i = 0; i < kept; ++i) out.push_back(clipped(lines[i]));
-  if (kept < lines.size()) {
-    out.push_back("… " + std::to_string(lines.size() - kept) + " more lines not drawn");
+  for (std::size_t i = 0; i < kept && i < lines.size(); ++i) out.push_back(clipped(lines[i]));
+  if (out.size() < lines.size() + leftOut) {
+    out.push_back("… " + std::to_string(lines.size() + leftOut - out.size()) +
+                  " more lines not drawn");
   }
   return out;
 }
@@ -163,8 +165,8 @@ void writePng(cairo_surface_t* surface, const std::filesystem::path& path) {
 }  // namespace
 
 PictureLayout writeFormPicture(const Form& form, const std::filesystem::path& path) {
-  const std::vector<std::string> receipt = shown(form.receipt);
-  const std::vector<std::string> journal = shown(form.journal);
+  const std::vector<std::string> receipt = shown(form.receipt, form.receiptLeftOut);
+  const std::vector<std::string> journal = shown(form.journal, form.journalLeftOut);
   const Font textFont = font("Noto Sans Mono CJK TC", kTextPx);
   const Font labelFont = font("Noto Sans CJK TC", kLabelPx);
 

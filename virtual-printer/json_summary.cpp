@@ -4,6 +4,15 @@
 #include <vector>
 
 namespace vprinter {
+namespace {
+
+// Only a form too long to keep whole has these, so the usual line keeps its shape.
+std::string leftOut(const char* name, std::uint64_t count) {
+  if (count == 0) return {};
+  return std::string(",\"") + name + "\":" + std::to_string(count);
+}
+
+}  // namespace
 
 std::string jsonArray(const std::vector<std::string>& lines) {
   std::string out = "[";
@@ -49,11 +58,12 @@ std::string jsonString(std::string_view utf8) {
 std::string formSummaryJson(const Form& form, std::string_view pngPath, std::string_view pngError) {
   char ms[32];
   (void)std::snprintf(ms, sizeof ms, "%.1f", lineTimeMs(form.bytes));
-  std::string out = "{\"form\":" + std::to_string(form.number) +
-                    ",\"bytes\":" + std::to_string(form.bytes) +
-                    ",\"reads\":" + std::to_string(form.reads) + ",\"line_time_ms\":" + ms +
-                    ",\"receipt\":" + jsonArray(form.receipt) +
-                    ",\"journal\":" + jsonArray(form.journal) + ",\"anomalies\":[";
+  std::string out =
+      "{\"form\":" + std::to_string(form.number) + ",\"bytes\":" + std::to_string(form.bytes) +
+      ",\"reads\":" + std::to_string(form.reads) + ",\"line_time_ms\":" + ms +
+      ",\"receipt\":" + jsonArray(form.receipt) + leftOut("receipt_left_out", form.receiptLeftOut) +
+      ",\"journal\":" + jsonArray(form.journal) + leftOut("journal_left_out", form.journalLeftOut) +
+      ",\"anomalies\":[";
   for (std::size_t i = 0; i < form.anomalies.size(); ++i) {
     const Anomaly& a = form.anomalies[i];
     if (i > 0) out += ',';
@@ -61,7 +71,8 @@ std::string formSummaryJson(const Form& form, std::string_view pngPath, std::str
            ",\"form_offset\":" + std::to_string(a.formOffset) + ",\"what\":" + jsonString(a.what) +
            "}";
   }
-  out += "],\"png\":" + jsonString(pngPath);
+  out += "]" + leftOut("anomalies_left_out", form.anomaliesLeftOut) +
+         ",\"png\":" + jsonString(pngPath);
   if (!pngError.empty()) out += ",\"png_error\":" + jsonString(pngError);
   return out + "}";
 }

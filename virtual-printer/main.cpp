@@ -20,7 +20,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   try {
-    if (!vprinter::runPrinter(options, std::cout)) return 1;
+    if (!vprinter::runPrinter(options, std::cout, std::cerr)) return 1;
   } catch (const std::exception& e) {
     std::cerr << "virtual-printer: " << e.what() << std::endl;
     return 1;

@@ -38,6 +38,8 @@ std::vector<PrinterEvent> PrinterModel::feed(std::span<const std::uint8_t> bytes
   events_ = &events;
   readCounted_ = false;
   for (std::uint8_t b : bytes) {
+    // A form feed at the limit still ends the form as sent.
+    if (form_.bytes >= kMaxFormBytes && b != kFf) cutForm();
     if (!readCounted_) {
       ++form_.reads;
       readCounted_ = true;
@@ -52,29 +54,40 @@ std::vector<PrinterEvent> PrinterModel::feed(std::span<const std::uint8_t> bytes
 std::vector<PrinterEvent> PrinterModel::finish() {
   std::vector<PrinterEvent> events;
   events_ = &events;
-  switch (state_) {
-    case State::Text:
-      break;
-    case State::Escape:
-      mark("truncated command ESC at end of stream", pendingOffset_, {kEsc});
-      break;
-    case State::EscapeZ:
-      mark("ESC z without its parameter at end of stream", pendingOffset_, {kEsc, 'z'});
-      break;
-    case State::Lead:
-      mark("truncated double-byte character " + hex(lead_) + " at end of stream", pendingOffset_,
-           {lead_});
-      break;
-  }
-  state_ = State::Text;
-  wrapped_ = false;
+  closePending("at end of stream");
   if (form_.bytes > 0) {
     if (!line_.empty()) printLine();
-    anomaly(offset_, "end of stream without form feed");
+    keepAnomaly(offset_, "end of stream without form feed");
     endForm();
   }
   events_ = nullptr;
   return events;
+}
+
+// Prints an unfinished escape or character as it stands, since nothing more of it will come.
+void PrinterModel::closePending(const char* where) {
+  switch (state_) {
+    case State::Text:
+      break;
+    case State::Escape:
+      mark(std::string("truncated command ESC ") + where, pendingOffset_, {kEsc});
+      break;
+    case State::EscapeZ:
+      mark(std::string("ESC z without its parameter ") + where, pendingOffset_, {kEsc, 'z'});
+      break;
+    case State::Lead:
+      mark("truncated double-byte character " + hex(lead_) + " " + where, pendingOffset_, {lead_});
+      break;
+  }
+  state_ = State::Text;
+  wrapped_ = false;
+}
+
+void PrinterModel::cutForm() {
+  closePending("where the form was cut");
+  if (!line_.empty()) printLine();
+  keepAnomaly(offset_, "form cut at " + std::to_string(form_.bytes) + " bytes without a form feed");
+  endForm();
 }
 
 void PrinterModel::take(std::uint8_t b, std::uint64_t offset) {
@@ -174,8 +187,18 @@ void PrinterModel::put(std::string_view text, int columns, std::uint64_t offset)
 }
 
 void PrinterModel::printLine() {
-  form_.receipt.push_back(line_);
-  if (parallel_) form_.journal.push_back(line_);
+  if (form_.receipt.size() < kMaxKeptLines) {
+    form_.receipt.push_back(line_);
+  } else {
+    ++form_.receiptLeftOut;
+  }
+  if (parallel_) {
+    if (form_.journal.size() < kMaxKeptLines) {
+      form_.journal.push_back(line_);
+    } else {
+      ++form_.journalLeftOut;
+    }
+  }
   events_->push_back(PrintedLine{.text = std::move(line_), .journal = parallel_});
   line_.clear();
   lineColumns_ = 0;
@@ -190,6 +213,15 @@ void PrinterModel::endForm() {
 }
 
 void PrinterModel::anomaly(std::uint64_t offset, std::string what) {
+  if (form_.anomalies.size() >= kMaxKeptAnomalies) {
+    ++form_.anomaliesLeftOut;
+    return;
+  }
+  keepAnomaly(offset, std::move(what));
+}
+
+// Kept even past the limit: the anomaly that ends a form says why it ended where it did.
+void PrinterModel::keepAnomaly(std::uint64_t offset, std::string what) {
   form_.anomalies.push_back(
       Anomaly{.offset = offset, .formOffset = offset - form_.firstOffset, .what = std::move(what)});
 }

@@ -13,6 +13,7 @@ namespace vprinter {
 
 // A two-station (receipt and journal) printer: bytes in, printed lines and forms out.
 // A line wider than the paper wraps onto the next one, as on paper.
+// A form with no form feed is cut at kMaxFormBytes, as a full buffer would print it.
 // Results do not depend on how the bytes are split into chunks.
 class PrinterModel {
  public:
@@ -31,8 +32,11 @@ class PrinterModel {
   void takeText(std::uint8_t b, std::uint64_t offset);
   void put(std::string_view text, int columns, std::uint64_t offset);
   void printLine();
+  void closePending(const char* where);
+  void cutForm();
   void endForm();
   void anomaly(std::uint64_t offset, std::string what);
+  void keepAnomaly(std::uint64_t offset, std::string what);
   void mark(std::string what, std::uint64_t offset, std::initializer_list<std::uint8_t> bytes);
 
   Big5Decoder decoder_;

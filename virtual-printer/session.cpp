@@ -5,6 +5,7 @@
 
 #include <array>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <variant>
 
@@ -44,9 +45,18 @@ std::string plural(int n, const char* word) {
 // Shows, draws and records what the model prints.
 class Output {
  public:
-  Output(const Options& options, std::ostream& out, std::filesystem::path dir,
+  Output(const Options& options, std::ostream& out, std::ostream& err, std::filesystem::path dir,
          std::filesystem::path summary)
-      : options_(options), out_(out), dir_(std::move(dir)), summary_(std::move(summary)) {}
+      : options_(options),
+        out_(out),
+        err_(err),
+        dir_(std::move(dir)),
+        summary_(std::move(summary)) {}
+
+  void listening(const std::string& path) {
+    out_ << "virtual-printer: listening on " << path << '\n';
+    flush();
+  }
 
   // True once the forms asked for are done; later events are dropped.
   bool handle(const std::vector<PrinterEvent>& events) {
@@ -54,30 +64,43 @@ class Output {
       if (const auto* line = std::get_if<PrintedLine>(&event)) {
         show(*line);
       } else if (record(std::get<Form>(event))) {
-        out_.flush();
+        flush();
         return true;
       }
     }
-    out_.flush();
+    flush();
     return false;
   }
 
   void farewell(const std::string& reason) {
+    if (outGone_) return;
     out_ << "virtual-printer: " << reason << " after " << plural(forms_, "form");
     if (!complete()) {
       out_ << " (not written: " << plural(lostPictures_, "picture") << ", "
            << plural(lostSummaryLines_, "summary line") << ")";
     }
     out_ << "; pictures in " << dir_.string() << ", summary in " << summary_.path().string()
-         << std::endl;
+         << '\n';
+    flush();
   }
 
   // Every form's picture and summary line were written.
   bool complete() const { return lostPictures_ == 0 && lostSummaryLines_ == 0; }
 
  private:
+  // A reader of our output that goes away (a pipe into `head`) costs only the terminal view:
+  // the forms still go to the pictures and the summary.
+  void flush() {
+    if (outGone_) return;
+    out_.flush();
+    if (out_) return;
+    outGone_ = true;
+    err_ << "virtual-printer: standard output closed; forms are still decoded and recorded in "
+         << dir_.string() << std::endl;
+  }
+
   void show(const PrintedLine& line) {
-    if (options_.quiet) return;
+    if (options_.quiet || outGone_) return;
     if (!headingShown_) {
       out_ << stationHeading(forms_ + 1) << '\n';
       headingShown_ = true;
@@ -108,12 +131,16 @@ class Output {
       summaryError = e.what();
       ++lostSummaryLines_;
     }
-    const std::string prefix = "virtual-printer: form " + std::to_string(form.number);
-    out_ << "virtual-printer: " << formReport(form);
-    if (!png.empty()) out_ << prefix << " picture: " << png.string() << '\n';
-    if (!pictureError.empty()) out_ << prefix << " picture not written: " << pictureError << '\n';
-    if (!summaryError.empty()) {
-      out_ << prefix << " summary line not written: " << summaryError << '\n';
+    if (!outGone_) {
+      const std::string prefix = "virtual-printer: form " + std::to_string(form.number);
+      out_ << "virtual-printer: " << formReport(form);
+      if (!png.empty()) out_ << prefix << " picture: " << png.string() << '\n';
+      if (!pictureError.empty()) {
+        out_ << prefix << " picture not written: " << pictureError << '\n';
+      }
+      if (!summaryError.empty()) {
+        out_ << prefix << " summary line not written: " << summaryError << '\n';
+      }
     }
     headingShown_ = false;
     ++forms_;
@@ -122,6 +149,8 @@ class Output {
 
   const Options& options_;
   std::ostream& out_;
+  std::ostream& err_;
+  bool outGone_ = false;
   std::filesystem::path dir_;
   SummaryFile summary_;
   bool headingShown_ = false;
@@ -160,19 +189,21 @@ void sendChatter(const PseudoTerminal& pty, Chatter& chatter) {
 
 }  // namespace
 
-bool runPrinter(const Options& options, std::ostream& out) {
+bool runPrinter(const Options& options, std::ostream& out, std::ostream& err) {
   // First, so that no thread a library starts later can take the signals.
   SignalWatch signals;
+  // A standard output nobody reads any more then fails with EPIPE instead of killing us.
+  std::signal(SIGPIPE, SIG_IGN);
 
   const std::filesystem::path dir = std::filesystem::absolute(options.outDir);
   makeDirectories(dir);
   const std::filesystem::path summaryPath = std::filesystem::absolute(options.summaryPath());
   makeDirectories(summaryPath.parent_path());
-  Output output(options, out, dir, summaryPath);
+  Output output(options, out, err, dir, summaryPath);
 
   PseudoTerminal pty;
   if (!options.pathFile.empty()) writeWholeFile(options.pathFile, pty.slavePath());
-  out << "virtual-printer: listening on " << pty.slavePath() << std::endl;
+  output.listening(pty.slavePath());
 
   PrinterModel model;
   Chatter chatter;

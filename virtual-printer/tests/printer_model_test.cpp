@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "virtual-printer/console_format.h"
+#include "virtual-printer/json_summary.h"
 #include "virtual-printer/tests/model_helpers.h"
 #include "virtual-printer/text_width.h"
 
@@ -13,6 +15,7 @@ namespace vprinter {
 namespace {
 
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using namespace vprinter::testing;
 
@@ -267,6 +270,109 @@ TEST(Forms, EndOfStreamClosesAnUnfinishedForm) {
               ElementsAre(Anomaly{6, 6, "truncated double-byte character C1 at end of stream"},
                           Anomaly{7, 7, "end of stream without form feed"}));
   EXPECT_THAT(model.finish(), IsEmpty());
+}
+
+// A host that never sends a form feed: the noise is cut into forms of the limit's size, each
+// saying so, in memory and a summary line of bounded size, and the receipt after it is intact.
+TEST(FormLimit, NoiseWithoutFormFeedIsCutAndTheNextFormPrintsAsSent) {
+  std::string input;
+  for (unsigned seed : {1u, 2u, 3u}) input += noiseWithoutFormFeed(seed);
+  ASSERT_EQ(input.size(), 3 * kMaxFormBytes) << "the noise helper's size";
+  input += goldenJob();
+
+  PrinterModel model;
+  std::vector<Form> forms;
+  for (std::size_t at = 0; at < input.size(); at += 4096) {
+    for (Form& f : formsIn(model.feed(bytesOf(std::string_view(input).substr(at, 4096))))) {
+      forms.push_back(std::move(f));
+    }
+  }
+  ASSERT_EQ(forms.size(), 4u);
+
+  const std::string cut = "form cut at 1048576 bytes without a form feed";
+  for (std::uint64_t i = 0; i < 3; ++i) {
+    SCOPED_TRACE("form " + std::to_string(i + 1));
+    const Form& form = forms[i];
+    EXPECT_EQ(form.firstOffset, i * kMaxFormBytes);
+    EXPECT_EQ(form.bytes, kMaxFormBytes);
+    ASSERT_FALSE(form.anomalies.empty());
+    EXPECT_EQ(
+        form.anomalies.back(),
+        (Anomaly{.offset = (i + 1) * kMaxFormBytes, .formOffset = kMaxFormBytes, .what = cut}));
+    EXPECT_LE(form.receipt.size(), kMaxKeptLines);
+    EXPECT_LE(form.journal.size(), kMaxKeptLines);
+    EXPECT_LE(form.anomalies.size(), kMaxKeptAnomalies + 1);
+    EXPECT_GT(form.receiptLeftOut, 0u);
+    EXPECT_GT(form.anomaliesLeftOut, 0u);
+
+    // With a long picture path too, the line stays small; it was 35 MB a mebibyte of noise.
+    const std::string json = formSummaryJson(form, std::string(4096, 'p'), std::string(4096, 'e'));
+    EXPECT_LT(json.size(), 128u * 1024u);
+    EXPECT_THAT(json, HasSubstr(R"("form_offset":1048576,"what":")" + cut + R"("}])"));
+    EXPECT_THAT(json,
+                HasSubstr(",\"anomalies_left_out\":" + std::to_string(form.anomaliesLeftOut)));
+    const std::string report = formReport(form);
+    EXPECT_THAT(report, HasSubstr("(form byte 1048576): " + cut + "\n"));
+    EXPECT_THAT(report,
+                HasSubstr(std::to_string(form.anomaliesLeftOut) + " more anomalies not listed"));
+  }
+
+  const Form& receipt = forms[3];
+  EXPECT_EQ(receipt.number, 4);
+  EXPECT_EQ(receipt.firstOffset, 3 * kMaxFormBytes);
+  EXPECT_EQ(receipt.bytes, 267u);
+  expectGoldenStation(receipt.receipt);
+  EXPECT_EQ(receipt.journal, receipt.receipt);
+  EXPECT_THAT(receipt.anomalies, IsEmpty());
+}
+
+// Where exactly the cut falls, with a filler of the limit's size less `short`.
+TEST(FormLimit, CutFallsAtTheLimitAndNeverInsideACharacter) {
+  struct Case {
+    const char* name;
+    std::size_t shortOfLimit;
+    std::string then;
+    std::vector<std::uint64_t> formBytes;
+    std::vector<std::string> firstFormEndsWith;  // its last anomalies, in order
+    std::vector<std::string> secondReceipt;
+  };
+  const Case cases[] = {
+      {"a form feed at the limit ends the form as sent",
+       0,
+       kFf + "A" + kLf + kFf,
+       {kMaxFormBytes + 1, 3},
+       {"line wider than 40 columns wraps here"},
+       {"A"}},
+      {"the byte after the limit starts the next form",
+       0,
+       "A" + kLf + kFf,
+       {kMaxFormBytes, 3},
+       {"form cut at 1048576 bytes without a form feed"},
+       {"A"}},
+      {"a character the cut splits is printed as far as it came",
+       1,
+       toCp950("總") + kLf + kFf,  // C1 60: its trail byte is a printable ASCII one
+       {kMaxFormBytes, 3},
+       {"truncated double-byte character C1 where the form was cut",
+        "form cut at 1048576 bytes without a form feed"},
+       {"`"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::vector<Form> forms =
+        printAll(std::string(kMaxFormBytes - c.shortOfLimit, 'A') + c.then);
+    ASSERT_EQ(forms.size(), c.formBytes.size());
+    for (std::size_t i = 0; i < forms.size(); ++i) EXPECT_EQ(forms[i].bytes, c.formBytes[i]);
+    const std::vector<Anomaly>& anomalies = forms[0].anomalies;
+    ASSERT_GE(anomalies.size(), c.firstFormEndsWith.size());
+    for (std::size_t i = 0; i < c.firstFormEndsWith.size(); ++i) {
+      EXPECT_EQ(anomalies[anomalies.size() - c.firstFormEndsWith.size() + i].what,
+                c.firstFormEndsWith[i]);
+    }
+    EXPECT_EQ(forms[1].receipt, c.secondReceipt);
+    EXPECT_THAT(forms[1].anomalies, IsEmpty());
+    EXPECT_EQ(forms[1].firstOffset, forms[0].bytes);
+  }
 }
 
 }  // namespace

@@ -16,11 +16,17 @@ namespace vprinter::testing {
 
 using Clock = std::chrono::steady_clock;
 
-PrinterProcess::PrinterProcess(const std::vector<std::string>& args) {
+PrinterProcess::PrinterProcess(const std::vector<std::string>& args, bool captureStderr) {
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) throw osError("pipe2");
   out_ = posix::UniqueFd(fds[0]);
   posix::UniqueFd writeEnd(fds[1]);
+  posix::UniqueFd errWriteEnd;
+  if (captureStderr) {
+    if (pipe2(fds, O_CLOEXEC) != 0) throw osError("pipe2");
+    err_ = posix::UniqueFd(fds[0]);
+    errWriteEnd = posix::UniqueFd(fds[1]);
+  }
 
   std::vector<char*> argv;
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -28,6 +34,7 @@ PrinterProcess::PrinterProcess(const std::vector<std::string>& args) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), STDOUT_FILENO);
+  if (errWriteEnd) posix_spawn_file_actions_adddup2(&actions, errWriteEnd.get(), STDERR_FILENO);
   const int err = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   if (err != 0) throw osError("spawn " + args[0], err);
@@ -72,11 +79,37 @@ std::string PrinterProcess::readRest(std::chrono::milliseconds timeout) {
   return std::exchange(buffered_, {});
 }
 
+std::string PrinterProcess::stderrText() {
+  if (!err_) throw std::logic_error("stderr was not captured");
+  std::string text;
+  char chunk[4096];
+  ssize_t n;
+  while ((n = ::read(err_.get(), chunk, sizeof chunk)) > 0) {
+    text.append(chunk, static_cast<std::size_t>(n));
+  }
+  if (n < 0) throw osError("read virtual-printer stderr");
+  return text;
+}
+
+void PrinterProcess::closeOutput() { out_.reset(); }
+
+bool PrinterProcess::running() {
+  if (pid_ <= 0) return false;
+  int status = 0;
+  const pid_t done = ::waitpid(pid_, &status, WNOHANG);
+  if (done == 0) return true;
+  if (done < 0) throw osError("waitpid");
+  pid_ = -1;
+  status_ = status;
+  return false;
+}
+
 void PrinterProcess::signal(int sig) {
   if (::kill(pid_, sig) != 0) throw osError("kill");
 }
 
 int PrinterProcess::wait(std::chrono::milliseconds timeout) {
+  if (status_) return *status_;
   const auto deadline = Clock::now() + timeout;
   for (;;) {
     int status = 0;

@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,10 +11,11 @@
 
 namespace vprinter::testing {
 
-// The virtual-printer binary running as a child, its stdout on a pipe.
+// The virtual-printer binary running as a child, its stdout on a pipe (and its stderr too when
+// asked; else it shares ours).
 class PrinterProcess {
  public:
-  explicit PrinterProcess(const std::vector<std::string>& args);
+  explicit PrinterProcess(const std::vector<std::string>& args, bool captureStderr = false);
   PrinterProcess(const PrinterProcess&) = delete;
   PrinterProcess& operator=(const PrinterProcess&) = delete;
   ~PrinterProcess();  // kills it if still running
@@ -22,7 +24,14 @@ class PrinterProcess {
   std::string readLine(std::chrono::milliseconds timeout = std::chrono::seconds(5));
   // Everything up to end of file.
   std::string readRest(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+  // Stderr up to end of file, once it has exited; needs captureStderr.
+  std::string stderrText();
+  // Closes our end of its stdout, as a reader that goes away does.
+  void closeOutput();
   void signal(int sig);
+  // Still running: not exited, nor killed by a signal.
+  bool running();
+  pid_t pid() const { return pid_; }
   // The wait status; throws when it does not exit in time.
   int wait(std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
@@ -31,6 +40,8 @@ class PrinterProcess {
 
   pid_t pid_ = -1;
   posix::UniqueFd out_;
+  posix::UniqueFd err_;
+  std::optional<int> status_;  // once running() has seen it end
   std::string buffered_;
 };
 

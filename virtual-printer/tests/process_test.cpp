@@ -8,11 +8,15 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <regex>
+#include <sstream>
+#include <thread>
 
 #include "posix/unique_fd.h"
 #include "virtual-printer/json_summary.h"
@@ -57,6 +61,18 @@ class HostPort {
  private:
   posix::UniqueFd fd_;
 };
+
+// Resident memory in KiB, the larger of now and the peak the kernel has seen; 0 once it is gone.
+long residentKib(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+  long kib = 0;
+  for (std::string line; std::getline(in, line);) {
+    if (line.starts_with("VmRSS:") || line.starts_with("VmHWM:")) {
+      kib = std::max(kib, std::stol(line.substr(6)));
+    }
+  }
+  return kib;
+}
 
 std::string listeningPath(PrinterProcess& printer) {
   const std::string first = printer.readLine();
@@ -276,6 +292,113 @@ TEST(PrinterProcess, FullDiskCostsNoFormAndLeavesNoHalfLine) {
   for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
     EXPECT_NE(entry.path().extension(), ".partial") << entry.path();
   }
+}
+
+// `virtual-printer | head -c 50`: the reader of its output goes away, and the printer says so
+// once and goes on recording forms.
+TEST(PrinterProcess, OutputReaderGoingAwayCostsNoForm) {
+  TempDir dir;
+  const auto out = dir.path() / "out";
+  PrinterProcess printer({VPRINTER_BINARY, "--out", out.string()}, /*captureStderr=*/true);
+  HostPort port(listeningPath(printer));
+  printer.closeOutput();
+  port.write("A\n\f");
+  port.write("B\n\f");
+
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (fileLines(out / "forms.jsonl").size() < 2 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  const std::vector<std::string> summary = fileLines(out / "forms.jsonl");
+  ASSERT_EQ(summary.size(), 2u);
+  EXPECT_THAT(summary[0], HasSubstr(R"("receipt":["A"])"));
+  EXPECT_THAT(summary[1], HasSubstr(R"("receipt":["B"])"));
+  for (const char* png : {"form-0001.png", "form-0002.png"}) {
+    EXPECT_TRUE(std::filesystem::is_regular_file(out / png)) << png;
+  }
+  ASSERT_TRUE(printer.running());
+
+  printer.signal(SIGTERM);
+  const int status = printer.wait();
+  ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  // Its own lines only: a sanitizer may add a report of its own at exit.
+  std::vector<std::string> said;
+  std::istringstream err(printer.stderrText());
+  for (std::string line; std::getline(err, line);) {
+    if (line.starts_with("virtual-printer")) said.push_back(line);
+  }
+  EXPECT_THAT(said, ::testing::ElementsAre(
+                        "virtual-printer: standard output closed; forms are still decoded and "
+                        "recorded in " +
+                        out.string()));
+}
+
+// Noise with no form feed at full speed: it is printed as forms cut at the limit, in bounded
+// memory, and the form after it prints. It used to take 50 MB a mebibyte of noise.
+TEST(PrinterProcess, NoiseWithoutFormFeedIsCutInBoundedMemory) {
+  TempDir dir;
+  const auto out = dir.path() / "out";
+  PrinterProcess printer({VPRINTER_BINARY, "--quiet", "--out", out.string()});
+  HostPort port(listeningPath(printer));
+  std::string noise;
+  for (unsigned seed : {1u, 2u, 3u, 4u}) noise += noiseWithoutFormFeed(seed);
+  ASSERT_EQ(noise.size(), 4 * kMaxFormBytes);
+
+  std::atomic<bool> done = false;
+  long peakKib = 0;
+  std::thread watch([&] {
+    while (!done) {
+      peakKib = std::max(peakKib, residentKib(printer.pid()));
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  });
+  std::string hostError;
+  std::thread host([&] {
+    try {
+      port.write(noise + "B\n\f");
+    } catch (const std::exception& e) {
+      hostError = e.what();
+    }
+  });
+  std::string line;
+  std::string printerError;
+  try {
+    while (!line.starts_with("virtual-printer: form 5: ")) {
+      line = printer.readLine(std::chrono::seconds(30));
+    }
+  } catch (const std::exception& e) {
+    printerError = e.what();
+  }
+  done = true;
+  watch.join();
+  peakKib = std::max(peakKib, residentKib(printer.pid()));
+  // A printer that stopped reading would hold the host's write forever.
+  if (!printerError.empty()) printer.signal(SIGKILL);
+  host.join();
+  EXPECT_EQ(hostError, "");
+  ASSERT_EQ(printerError, "") << "peak resident KiB " << peakKib;
+
+  EXPECT_THAT(line, MatchesRegex("virtual-printer: form 5: 3 bytes, [0-9]+ reads?, 3.1 ms at 9600 "
+                                 "baud, 1 receipt line, 0 journal lines, 0 anomalies"));
+#if !defined(__SANITIZE_ADDRESS__)  // its shadow memory and quarantine are another matter
+  EXPECT_GT(peakKib, 0);
+  EXPECT_LT(peakKib, 160 * 1024) << "peak resident KiB";
+#endif
+  ASSERT_TRUE(printer.running());
+  printer.signal(SIGTERM);
+  const int status = printer.wait();
+  ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+
+  const std::vector<std::string> summary = fileLines(out / "forms.jsonl");
+  ASSERT_EQ(summary.size(), 5u);
+  for (std::size_t i = 0; i < 4; ++i) {
+    EXPECT_LT(summary[i].size(), 128u * 1024u) << "form " << i + 1;
+    EXPECT_THAT(summary[i], HasSubstr(R"("bytes":1048576,)"));
+    EXPECT_THAT(summary[i], HasSubstr(R"("what":"form cut at 1048576 bytes without a form feed")"));
+  }
+  EXPECT_THAT(summary[4], HasSubstr(R"("receipt":["B"],"journal":[],"anomalies":[],)"));
 }
 
 }  // namespace

@@ -65,6 +65,20 @@ TEST(FormSummary, IsOneJsonObjectInAFixedShape) {
             R"("what":"stray control byte 07"}],"png":"/out/form-0003.png"})");
 }
 
+TEST(FormSummary, SaysHowManyLinesAndAnomaliesItLeftOut) {
+  Form form{.number = 1, .bytes = 1, .reads = 1};
+  form.receipt = {"a"};
+  form.receiptLeftOut = 7;
+  form.anomaliesLeftOut = 2;
+  EXPECT_EQ(formSummaryJson(form, ""),
+            R"({"form":1,"bytes":1,"reads":1,"line_time_ms":1.0,"receipt":["a"],)"
+            R"("receipt_left_out":7,"journal":[],"anomalies":[],"anomalies_left_out":2,"png":""})");
+  EXPECT_EQ(formReport(form),
+            "form 1: 1 byte, 1 read, 1.0 ms at 9600 baud, 8 receipt lines, 0 journal lines, "
+            "2 anomalies\n"
+            "  2 more anomalies not listed\n");
+}
+
 TEST(FormReport, GivesSizeTimeAndEachAnomaly) {
   Form form{.number = 1, .bytes = 267, .reads = 1};
   form.receipt = {"a"};

@@ -49,6 +49,20 @@ std::optional<std::string> Form1Events::displayLost() noexcept {
   }
 }
 
+std::string Form1Events::stopNow() {
+  const std::string port = serial::devicePath(MSComm1_.settings().port);
+  const auto backlog = MSComm1_.backlog();
+  MSComm1_.abandon();
+  if (!backlog || backlog->queued == 0) return "stopped with nothing left to send to " + port;
+  const std::string all = std::to_string(backlog->queued);
+  if (backlog->unsent == 0) {
+    return "stopped while the receipt drained: all " + all + " bytes were written to " + port +
+           ", the last may not have reached the printer";
+  }
+  return "stopped before the receipt was sent: " + std::to_string(backlog->unsent) + " of " + all +
+         " bytes not sent to " + port;
+}
+
 std::optional<ErrorReport> Form1Events::end(ErrorReport report) {
   ended_ = true;
   return report;

@@ -35,6 +35,11 @@ class Form1Events {
   // Returns the line that tells stderr how that went, when there is something to tell.
   std::optional<std::string> displayLost() noexcept;
 
+  // A request to end came again while the last receipt drains, and the program stops at once:
+  // lets the port go as far as that needs no wait, and returns the line that tells stderr what
+  // did not go out. Safe from any thread; never waits for the device.
+  std::string stopNow();
+
   bool ended() const { return ended_; }
   int exitCode() const { return ended_ ? kErrorExitCode : 0; }
 

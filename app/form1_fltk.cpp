@@ -11,17 +11,23 @@
 #include <FL/x.H>
 #include <X11/XKBlib.h>
 #include <X11/Xresource.h>
+#include <poll.h>
 #include <pthread.h>
+#include <sys/eventfd.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <csignal>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <system_error>
+#include <thread>
 
 // FLTK 1.3 reads its global options (visible focus, tooltips) from Fl_Preferences the first
 // time anything asks for them, and writes the preference files back: $HOME/.fltk/fltk.org/
@@ -280,6 +286,65 @@ class CloseSignals {
   sigset_t previous_{};
 };
 
+// While the last receipt drains nobody runs the event loop: a signal that comes then (a second
+// Ctrl+C, or the first after the user closed the window) is read on a thread of its own and
+// stops the program at once, saying what did not go out.
+class StopOnSignal {
+ public:
+  StopOnSignal(const CloseSignals& signals, Form1Events& events)
+      : signals_(signals), events_(events) {
+    if (signals_.fd() < 0) return;
+    wake_ = eventfd(0, EFD_CLOEXEC);
+    if (wake_ < 0) return;
+    try {
+      thread_ = std::thread([this] { watch(); });
+    } catch (const std::system_error&) {  // NOLINT(bugprone-empty-catch)
+      // No thread: the drain runs to its own limits, as it always could.
+    }
+  }
+  ~StopOnSignal() {
+    if (thread_.joinable()) {
+      const std::uint64_t one = 1;
+      (void)!::write(wake_, &one, sizeof one);
+      thread_.join();
+    }
+    if (wake_ >= 0) ::close(wake_);
+  }
+  StopOnSignal(const StopOnSignal&) = delete;
+  StopOnSignal& operator=(const StopOnSignal&) = delete;
+
+ private:
+  void watch() {
+    pollfd fds[] = {{signals_.fd(), POLLIN, 0}, {wake_, POLLIN, 0}};
+    for (;;) {
+      if (::poll(fds, 2, -1) < 0) {
+        if (errno == EINTR) continue;
+        return;
+      }
+      if (fds[1].revents != 0) return;
+      if (signals_.take()) stop();
+    }
+  }
+
+  [[noreturn]] void stop() {
+    std::string line = "Project1: stopped before the receipt was sent\n";
+    try {
+      line = "Project1: " + events_.stopNow() + "\n";
+    } catch (...) {  // NOLINT(bugprone-empty-catch): the plainer line stands
+    }
+    (void)!::write(STDERR_FILENO, line.data(), line.size());
+    // _exit, not exit: the window's thread is inside the serial control, waiting for a device
+    // call that may never return; exit's destructors would pull the control away under it or
+    // wait with it. The kernel closes the port; stopNow() undid what closing leaves.
+    ::_exit(kErrorExitCode);
+  }
+
+  const CloseSignals& signals_;
+  Form1Events& events_;
+  int wake_ = -1;
+  std::thread thread_;  // last: starts once the above are set
+};
+
 class Form1;
 Form1* liveForm = nullptr;  // for the fatal handler, which has no other way to reach it
 
@@ -312,14 +377,24 @@ class Form1 {
     while (!events_.ended() && Fl::first_window()) Fl::wait();
     Fl::flush();  // the window goes now, not after the last bytes have drained
     // Closed right after a click: the receipt may still be going out, and may still fail.
-    end(events_.close());
+    std::optional<ErrorReport> report;
+    {
+      const StopOnSignal stop(signals_, events_);
+      report = events_.close();
+    }
+    end(report);
     return events_.exitCode();
   }
 
   // The display is gone: nothing can be shown, but what was queued still goes out (bounded),
   // and stderr says how that went.
   void displayLost() noexcept {
-    if (const auto line = events_.displayLost()) say(*line);
+    std::optional<std::string> line;
+    {
+      const StopOnSignal stop(signals_, events_);
+      line = events_.displayLost();
+    }
+    if (line) say(*line);
   }
 
  private:

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
@@ -11,17 +12,24 @@
 
 namespace serial {
 
-// When a device last moved bytes on. The serial control watches it from another thread to tell
-// a slow line from a device call that never returns.
+// When a device last moved bytes on, and how many it has taken. The serial control watches it
+// from another thread to tell a slow line from a device call that never returns, and to say
+// how much of a receipt was still to go when the program is stopped.
 class Progress {
  public:
   using Clock = std::chrono::steady_clock;
   Progress() { mark(); }
   void mark() noexcept { at_.store(Clock::now().time_since_epoch().count()); }
+  void took(std::size_t bytes) noexcept {
+    taken_.fetch_add(bytes);
+    mark();
+  }
   Clock::time_point last() const noexcept { return Clock::time_point(Clock::duration(at_.load())); }
+  std::size_t taken() const noexcept { return taken_.load(); }
 
  private:
   std::atomic<Clock::rep> at_{0};
+  std::atomic<std::size_t> taken_{0};
 };
 
 // One open serial device, held exclusively with the line settings applied.
@@ -40,10 +48,18 @@ class Device {
   // Returns once the written bytes have left the device, or throws after a bounded wait.
   virtual void drain() = 0;
 
+  // The program is about to end at once, from another thread, perhaps while write() or drain()
+  // runs: undoes what the system would keep after the process has gone. Must not wait.
+  virtual void abandon() noexcept {}
+
  protected:
-  // Bytes were taken, or the device's output queue shrank.
+  // The device's output queue shrank.
   void progressed() {
     if (progress_) progress_->mark();
+  }
+  // `bytes` of a write were taken.
+  void took(std::size_t bytes) {
+    if (progress_) progress_->took(bytes);
   }
 
  private:

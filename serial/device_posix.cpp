@@ -107,7 +107,7 @@ class PosixDevice final : public Device {
       if (n > 0) {
         bytes.remove_prefix(static_cast<std::size_t>(n));
         watch.taken(Clock::now());
-        progressed();
+        took(static_cast<std::size_t>(n));
         continue;
       }
       const int err = n < 0 ? errno : EAGAIN;
@@ -122,6 +122,9 @@ class PosixDevice final : public Device {
       }
     }
   }
+
+  // Exclusive mode outlives the process on a tty that stays open elsewhere (a pty's reader).
+  void abandon() noexcept override { (void)::ioctl(fd_.get(), TIOCNXCL); }
 
   void drain() override {
     // At line speed, watching the kernel's queue: tcdrain could wait for ever on a wedged

@@ -124,9 +124,10 @@ void Win32Device::write(std::string_view bytes) {
       }
     }
     if (written > 0) {
-      bytes.remove_prefix(std::min<std::size_t>(written, bytes.size()));
+      const std::size_t sent = std::min<std::size_t>(written, bytes.size());
+      bytes.remove_prefix(sent);
       watch.taken(Clock::now());
-      progressed();
+      took(sent);
       continue;
     }
     // A driver that answers at once instead of waiting its slice is not spun on.

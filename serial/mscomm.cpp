@@ -1,5 +1,6 @@
 #include "serial/mscomm.h"
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 
@@ -53,6 +54,7 @@ SerialError MSComm::stallError(const std::string& operation) const {
 std::optional<SerialError> MSComm::settle(std::unique_ptr<Transmitter>& session) {
   session->join();
   auto failure = session->failure();
+  std::lock_guard lock(sessions_);
   if (session->stalled()) {
     // Its thread may never come back, and would then still use them: the session, its worker
     // and its watchdog are left to it, and later sessions get new ones.
@@ -71,6 +73,7 @@ void MSComm::setPortOpen(bool open) {
   if (!open) {
     if (open_) {
       open_->finish();
+      std::lock_guard lock(sessions_);
       closing_ = std::move(open_);
     }
     return;
@@ -81,9 +84,28 @@ void MSComm::setPortOpen(bool open) {
     // The last receipt did not reach the line whole: say so.
     if (const auto failure = settle(closing_)) throw *failure;
   }
-  open_ = std::make_unique<Transmitter>(
+  auto session = std::make_unique<Transmitter>(
       *worker_, *watchdog_, opener_(settings_), settings_.outBufferSize, listener_,
       [this](const std::string& operation) { return stallError(operation); });
+  std::lock_guard lock(sessions_);
+  open_ = std::move(session);
+}
+
+void MSComm::abandon() {
+  std::lock_guard lock(sessions_);
+  for (auto* session : {open_.get(), closing_.get()}) {
+    if (session) session->abandon();
+  }
+}
+
+std::optional<MSComm::Backlog> MSComm::backlog() const {
+  std::lock_guard lock(sessions_);
+  const Transmitter* session = open_ ? open_.get() : closing_.get();
+  if (!session) return std::nullopt;
+  // Taken before queued: a byte is queued before it can be taken.
+  const std::size_t taken = session->taken();
+  const std::size_t queued = session->queuedTotal();
+  return Backlog{queued, queued - std::min(taken, queued)};
 }
 
 std::optional<SerialError> MSComm::takeFailure() {

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string_view>
 
@@ -37,6 +38,19 @@ class MSComm final : public SerialControl {
   void setFailureListener(std::function<void()> listener) { listener_ = std::move(listener); }
   std::optional<SerialError> takeFailure();
 
+  // The last session's bytes: what the port open now, or the one closed last and not yet
+  // released, was given, and how many of them its device has not taken. Nothing once the device
+  // has been released. Safe from any thread; never waits for the device.
+  struct Backlog {
+    std::size_t queued = 0;
+    std::size_t unsent = 0;
+  };
+  std::optional<Backlog> backlog() const;
+
+  // The program ends now, from any thread, without waiting for what is queued or for a device
+  // call: the devices let go of what would outlive the process (a port left exclusive).
+  void abandon();
+
   // For the program's end: closes the port if open and waits until the queued bytes have gone
   // or the line has stood still for the stall limit; returns the error of any that could not be
   // sent and was not yet taken.
@@ -55,6 +69,7 @@ class MSComm final : public SerialControl {
   std::function<void()> listener_;        // outlives the transmitters that call it
   std::unique_ptr<Watchdog> watchdog_;    // outlives the sessions it watches
   std::unique_ptr<Worker> worker_;        // outlives the sessions it serves
+  mutable std::mutex sessions_;           // for backlog(): held while the two below change
   std::unique_ptr<Transmitter> open_;     // the session PortOpen = True started
   std::unique_ptr<Transmitter> closing_;  // a closed session still draining
 };

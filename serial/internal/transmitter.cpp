@@ -24,6 +24,7 @@ bool Transmitter::queue(std::string_view bytes) {
     std::lock_guard lock(mutex_);
     if (queued_.size() + inFlight_ + bytes.size() > capacity_) return false;
     queued_.append(bytes);
+    queuedTotal_ += bytes.size();
   }
   wake_.notify_one();
   return true;
@@ -32,6 +33,16 @@ bool Transmitter::queue(std::string_view bytes) {
 std::optional<SerialError> Transmitter::failure() const {
   std::lock_guard lock(mutex_);
   return failure_;
+}
+
+std::size_t Transmitter::queuedTotal() const {
+  std::lock_guard lock(mutex_);
+  return queuedTotal_;
+}
+
+void Transmitter::abandon() {
+  const std::unique_lock lock(deviceMutex_, std::try_to_lock);
+  if (lock && device_) device_->abandon();
 }
 
 bool Transmitter::stalled() const {
@@ -89,7 +100,10 @@ void Transmitter::run() {
     lock.unlock();
     if (drain) call("drain", [this] { device_->drain(); });
     // Undrained, the device discards what it still holds, so that closing cannot hang.
-    call("close", [this] { device_.reset(); });
+    call("close", [this] {
+      const std::lock_guard closing(deviceMutex_);
+      device_.reset();
+    });
     lock.lock();
     done_ = true;
     released_.notify_all();

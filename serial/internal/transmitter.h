@@ -45,6 +45,14 @@ class Transmitter {
   // Waits until the device has been released, or a device call has stalled.
   void join();
 
+  // Bytes queued in this session, and how many of them the device has taken so far.
+  std::size_t queuedTotal() const;
+  std::size_t taken() const { return progress_.taken(); }
+
+  // The program ends at once: the device, unless it is being closed, lets go of what would
+  // outlive the process. Never waits.
+  void abandon();
+
   // A device call went without progress for the watchdog's limit and has not come back: the
   // worker is stuck in it, perhaps for ever.
   bool stalled() const;
@@ -57,6 +65,7 @@ class Transmitter {
   void stall(const std::string& operation);
 
   Watchdog& watchdog_;
+  std::mutex deviceMutex_;  // held while the device is destroyed, which may hang
   std::unique_ptr<Device> device_;
   const std::size_t capacity_;
   std::function<void()> onFailure_;
@@ -67,6 +76,7 @@ class Transmitter {
   std::condition_variable released_;  // for join()
   std::string queued_;
   std::size_t inFlight_ = 0;
+  std::size_t queuedTotal_ = 0;
   bool finishing_ = false;
   bool done_ = false;     // the device has been released
   bool stalled_ = false;  // a device call never came back

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <thread>
 
@@ -177,6 +178,57 @@ TEST_F(Project1, ASignalToEndClosesTheWindowAndTheReceiptStillGoesOut) {
   ASSERT_TRUE(status);
   EXPECT_EQ(status->describe(), "exit code " + std::to_string(app::kErrorExitCode));
   EXPECT_NE(program_->err().find("Error 8002"), std::string::npos) << program_->err();
+}
+
+// Asked again while the last receipt waits for a line that takes nothing (a second Ctrl+C, or
+// one after the user closed the window), the program stops at once: it says on one line how
+// much did not go out, and exits with the error's code.
+TEST_F(Project1, ASignalWhileTheLastReceiptDrainsStopsTheProgramAtOnce) {
+  const struct {
+    const char* name;
+    int first;  // 0: the user closes the window
+    int second;
+  } cases[] = {
+      {"SIGTERM, then SIGINT", SIGTERM, SIGINT},
+      {"SIGINT, then SIGTERM", SIGINT, SIGTERM},
+      {"the window closed, then SIGHUP", 0, SIGHUP},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string window;
+    ASSERT_NO_FATAL_FAILURE(startWithWindow(Port::Line, &window));
+    const std::size_t filled = fillLine();
+    ASSERT_GT(filled, 0u);
+    activate(Activation::Click, window);
+    std::this_thread::sleep_for(50ms);
+    if (c.first != 0) {
+      ASSERT_EQ(::kill(program_->pid(), c.first), 0);
+    } else {
+      closeWindow(window);
+    }
+    ASSERT_TRUE(waitFor([&] { return x().visibleWindows("^Form1$").empty(); }, 5s));
+    std::this_thread::sleep_for(200ms);
+    ASSERT_TRUE(program_->running()) << "the receipt did not wait for the line";
+
+    const auto signalled = Clock::now();
+    ASSERT_EQ(::kill(program_->pid(), c.second), 0);
+    const auto status = program_->waitExit(3s);
+    const auto took = std::chrono::duration_cast<Ms>(Clock::now() - signalled);
+    ASSERT_TRUE(status) << "still running " << took.count() << " ms after the second signal";
+    EXPECT_LT(took, 1s);
+    std::printf("  %s: ended %lld ms after the second signal\n", c.name,
+                static_cast<long long>(took.count()));
+    EXPECT_EQ(status->describe(), "exit code " + std::to_string(app::kErrorExitCode));
+    const std::string err = program_->err();
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    EXPECT_NE(err.find("Project1: stopped before the receipt was sent: 267 of 267 bytes not sent "
+                       "to /dev/ttyS0\n"),
+              std::string::npos)
+        << err;
+    EXPECT_TRUE(portReleased());
+    // None of the receipt reached the line: only the filler is there to read.
+    EXPECT_EQ(line().read(filled + 1, 1s), std::string(filled, 'z'));
+  }
 }
 
 // The X server going away (a crash, a logout) ends the program, but not the receipt already

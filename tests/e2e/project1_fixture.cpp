@@ -158,6 +158,7 @@ std::optional<ExitStatus> Project1::waitForExit() {
 ::testing::AssertionResult Project1::portReleased() {
   std::vector<pid_t> holders;
   bool lockFree = false;
+  int exclusive = 0;  // root opens past it; another user would find the port busy
   const bool released = waitFor(
       [&] {
         holders = holdersOf(lineDevice_);
@@ -168,12 +169,14 @@ std::optional<ExitStatus> Project1::waitForExit() {
           lockFree = true;
           ::flock(fd.get(), LOCK_UN);
         }
-        return holders.empty() && lockFree;
+        if (!fd || ::ioctl(fd.get(), TIOCGEXCL, &exclusive) != 0) exclusive = -1;
+        return holders.empty() && lockFree && exclusive == 0;
       },
       5s);
   if (released) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << "after 5 s the line is still open in process(es) "
-                                       << joinPids(holders) << (lockFree ? "" : " and locked");
+  return ::testing::AssertionFailure()
+         << "after 5 s the line is still open in process(es) " << joinPids(holders)
+         << (lockFree ? "" : " and locked") << (exclusive == 0 ? "" : " and in exclusive mode");
 }
 
 ::testing::AssertionResult fillerThenGoldenJob(std::string_view came, std::size_t filled) {

@@ -223,6 +223,13 @@ TEST_F(PosixDevice, ExclusiveModeIsClearedWhateverTheWayTheDeviceGoes) {
     }
     EXPECT_FALSE(exclusive(line.slave())) << "after release";
   }
+  // The program stopping at once, which never releases it.
+  {
+    PtyPair line;
+    const auto device = serial::openPosixDevice(line.slavePath(), serial::Settings{});
+    device->abandon();
+    EXPECT_FALSE(exclusive(line.slave())) << "abandoned";
+  }
   // Refused after exclusive mode was set: the line settings do not take.
   serial::Settings unusable;
   unusable.baud = 12345;

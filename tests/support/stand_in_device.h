@@ -92,7 +92,7 @@ class StandInDevice : public serial::Device {
       line_->byteTimes.push_back(line_->perByte.count() > 0 ? next_
                                                             : std::chrono::steady_clock::now());
       line_->changed.notify_all();
-      progressed();
+      took(1);
     }
   }
   void drain() override {

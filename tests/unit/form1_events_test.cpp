@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <stdexcept>
+#include <thread>
 
 #include "app/error_report.h"
 #include "app/form1_events.h"
@@ -194,6 +195,47 @@ TEST(Form1Events, ALostDisplaySeesTheReceiptOutAndSaysHowThatWent) {
     if (c.click) {
       EXPECT_EQ(line->received(), goldenJob().substr(0, c.failAfter.value_or(267)));
     }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// A program stopped while its last receipt drains says what did not go out; asked from another
+// thread while the device is stuck.
+TEST(Form1Events, StoppedSaysHowMuchOfTheLastReceiptDidNotGoOut) {
+  const struct {
+    const char* name;
+    bool click;
+    const char* hangIn;
+    std::size_t taken;  // by the device when it is asked
+    const char* said;
+  } cases[] = {
+      {"nothing printed", false, "", 0, "stopped with nothing left to send to /dev/ttyS0"},
+      {"the line takes nothing", true, "write", 0,
+       "stopped before the receipt was sent: 267 of 267 bytes not sent to /dev/ttyS0"},
+      {"all written, still draining", true, "drain", 267,
+       "stopped while the receipt drained: all 267 bytes were written to /dev/ttyS0, the last "
+       "may not have reached the printer"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto line = std::make_shared<Line>();
+    line->hangIn = c.hangIn;
+    Form1Events events(standInOpener(line));
+    if (c.click) {
+      EXPECT_FALSE(events.click().has_value());
+    }
+    const auto start = std::chrono::steady_clock::now();
+    while (line->received().size() < c.taken && std::chrono::steady_clock::now() - start < 5s) {
+      std::this_thread::sleep_for(1ms);
+    }
+    std::string said;
+    std::thread asking([&] { said = events.stopNow(); });
+    asking.join();
+    EXPECT_EQ(said, c.said);
+    line->release();
   }
 }
 

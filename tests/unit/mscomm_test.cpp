@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "receipt/print_run.h"
 #include "serial/mscomm.h"
 #include "tests/golden/golden_job.h"
@@ -281,6 +283,39 @@ TEST(MSComm, ADeviceCallThatNeverReturnsIsReportedAndNothingWaitsForIt) {
     EXPECT_EQ(calls, 1) << "the window is told once";
     line->release();  // the stuck call comes back; what it does then reaches no one
   }
+}
+
+// How much of the last receipt the device has not taken: asked from another thread while the
+// window's thread waits in finish() for a device call that does not come back.
+TEST(MSComm, TheBacklogCountsWhatTheDeviceHasNotTakenAndNeverWaitsForIt) {
+  auto line = std::make_shared<Line>();
+  line->perByte = 2ms;
+  line->hangIn = "write";
+  MSComm comm({}, standInOpener(line));
+  EXPECT_FALSE(comm.backlog().has_value()) << "nothing opened yet";
+  receipt::runPrintTest(comm);
+  std::thread finishing([&] { EXPECT_FALSE(comm.finish().has_value()); });
+  for (int i = 0; i < 5; ++i) {
+    const auto stuck = comm.backlog();
+    EXPECT_TRUE(stuck.has_value());
+    if (stuck) {
+      EXPECT_EQ(stuck->queued, 267u);
+      EXPECT_EQ(stuck->unsent, 267u);
+    }
+    std::this_thread::sleep_for(10ms);
+  }
+  line->release();
+  // Under way: every byte counted as taken is on the line.
+  std::size_t unsent = 267;
+  while (unsent == 267) {
+    std::this_thread::sleep_for(5ms);
+    const auto going = comm.backlog();
+    unsent = going ? going->unsent : 0;
+  }
+  EXPECT_GE(line->received().size(), 267 - unsent);
+  finishing.join();
+  EXPECT_FALSE(comm.backlog().has_value()) << "the device was released";
+  EXPECT_EQ(line->received(), goldenJob());
 }
 
 TEST(MSComm, ASlowLineThatKeepsMovingIsNeverTakenForAStall) {

@@ -8,6 +8,7 @@
 
 #include "app/error_report.h"
 #include "app/form1_events.h"
+#include "serial/device.h"
 #include "tests/golden/golden_job.h"
 #include "tests/support/stand_in_device.h"
 
@@ -205,19 +206,20 @@ namespace {
 // A program stopped while its last receipt drains says what did not go out; asked from another
 // thread while the device is stuck.
 TEST(Form1Events, StoppedSaysHowMuchOfTheLastReceiptDidNotGoOut) {
+  const std::string port = serial::devicePath(1);  // /dev/ttyS0, or \\.\COM1
   const struct {
     const char* name;
     bool click;
     const char* hangIn;
     std::size_t taken;  // by the device when it is asked
-    const char* said;
+    std::string said;
   } cases[] = {
-      {"nothing printed", false, "", 0, "stopped with nothing left to send to /dev/ttyS0"},
+      {"nothing printed", false, "", 0, "stopped with nothing left to send to " + port},
       {"the line takes nothing", true, "write", 0,
-       "stopped before the receipt was sent: 267 of 267 bytes not sent to /dev/ttyS0"},
+       "stopped before the receipt was sent: 267 of 267 bytes not sent to " + port},
       {"all written, still draining", true, "drain", 267,
-       "stopped while the receipt drained: all 267 bytes were written to /dev/ttyS0, the last "
-       "may not have reached the printer"},
+       "stopped while the receipt drained: all 267 bytes were written to " + port +
+           ", the last may not have reached the printer"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -1,7 +1,6 @@
 #include "serial/internal/port_holders_posix.h"
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,14 +31,10 @@ pid_t self(const std::filesystem::path& proc) {
 
 // Whether a descriptor in `fdDir` is open on `rdev`. A directory that cannot be read (another
 // user's process, or one that has just ended) holds nothing we can know of.
-bool holds(int procFd, const char* fdDir, dev_t rdev) {
-  const int fd = ::openat(procFd, fdDir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
-  DIR* dir = ::fdopendir(fd);
-  if (!dir) {
-    ::close(fd);
-    return false;
-  }
+bool holds(const std::string& fdDir, dev_t rdev) {
+  DIR* dir = ::opendir(fdDir.c_str());
+  if (!dir) return false;
+  const int fd = ::dirfd(dir);
   bool found = false;
   while (const dirent* entry = ::readdir(dir)) {
     if (entry->d_name[0] == '.') continue;
@@ -54,8 +49,8 @@ bool holds(int procFd, const char* fdDir, dev_t rdev) {
   return found;
 }
 
-std::string commandName(const std::filesystem::path& proc, pid_t pid) {
-  std::ifstream in(proc / std::to_string(pid) / "comm");
+std::string commandName(const std::string& processDir) {
+  std::ifstream in(processDir + "/comm");
   std::string name;
   std::getline(in, name);
   return name;
@@ -69,25 +64,22 @@ std::string describe(const PortHolder& holder) {
 }  // namespace
 
 std::vector<PortHolder> portHolders(dev_t rdev, const std::filesystem::path& proc) {
-  std::vector<PortHolder> holders;
-  const int procFd = ::open(proc.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (procFd < 0) return holders;
-  DIR* dir = ::fdopendir(procFd);
-  if (!dir) {
-    ::close(procFd);
-    return holders;
+  // The processes first, then their descriptors: one directory open at a time, so that the
+  // scan never holds more descriptors than the port itself will.
+  std::vector<pid_t> pids;
+  if (DIR* dir = ::opendir(proc.c_str())) {
+    while (const dirent* entry = ::readdir(dir)) {
+      if (const auto pid = pidOf(entry->d_name)) pids.push_back(*pid);
+    }
+    ::closedir(dir);
   }
+  std::sort(pids.begin(), pids.end());
   const pid_t us = self(proc);
-  while (const dirent* entry = ::readdir(dir)) {
-    const auto pid = pidOf(entry->d_name);
-    if (!pid || *pid == us) continue;
-    const std::string fdDir = std::string(entry->d_name) + "/fd";
-    if (holds(procFd, fdDir.c_str(), rdev)) holders.push_back({*pid, {}});
+  std::vector<PortHolder> holders;
+  for (const pid_t pid : pids) {
+    const std::string dir = proc / std::to_string(pid);
+    if (pid != us && holds(dir + "/fd", rdev)) holders.push_back({pid, commandName(dir)});
   }
-  ::closedir(dir);
-  std::sort(holders.begin(), holders.end(),
-            [](const PortHolder& a, const PortHolder& b) { return a.pid < b.pid; });
-  for (auto& holder : holders) holder.name = commandName(proc, holder.pid);
   return holders;
 }
 

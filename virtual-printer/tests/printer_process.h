@@ -23,6 +23,7 @@ class PrinterProcess {
   // Everything up to end of file.
   std::string readRest(std::chrono::milliseconds timeout = std::chrono::seconds(5));
   void signal(int sig);
+  pid_t pid() const { return pid_; }
   // The wait status; throws when it does not exit in time.
   int wait(std::chrono::milliseconds timeout = std::chrono::seconds(5));
 

@@ -16,6 +16,7 @@
 #include "posix/unique_fd.h"
 #include "serial/internal/line_watch.h"
 #include "serial/internal/modem_lines_posix.h"
+#include "serial/internal/port_holders_posix.h"
 #include "serial/internal/port_name_posix.h"
 #include "serial/internal/termios_posix.h"
 #include "serial/serial_error.h"
@@ -64,6 +65,7 @@ class PosixDevice final : public Device {
       shown_ = posix::shownDevice(path_, name);
       kind_.kernelName = std::move(name);
     }
+    failIfHeld();
     fd_ = ::posix::UniqueFd(::open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (!fd_) failOpening(errno);
     if (!::isatty(fd_.get())) failOpening(ENOTTY);
@@ -152,6 +154,18 @@ class PosixDevice final : public Device {
   [[noreturn]] void failOpening(int err) const {
     fail(posix::openErrorCode(err), "open", posix::systemReason(err),
          posix::openAdvice(err, kind_));
+  }
+
+  // A program that has the port open without exclusive mode (a login console's getty) would
+  // mix its bytes with the receipt: refused as Windows refuses any second opener, before
+  // open() raises DTR. Only the holders this user may see are found.
+  void failIfHeld() const {
+    struct stat st {};
+    if (::stat(path_.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) return;  // open() says why
+    const auto holders = posix::portHolders(st.st_rdev);
+    if (!holders.empty()) {
+      fail(ErrorCode::InUse, "open", "in use by " + posix::describeHolders(holders));
+    }
   }
 
   // The kernel does not show a pseudo-terminal's output queue: room comes back in bursts.

@@ -18,10 +18,10 @@ PseudoTerminal::PseudoTerminal() : master_(posix_openpt(O_RDWR | O_NOCTTY | O_CL
   }
   slavePath_ = name;
 
-  slave_ = posix::UniqueFd(::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC));
-  if (!slave_) throw osError("open " + slavePath_);
+  posix::UniqueFd slave(::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC));
+  if (!slave) throw osError("open " + slavePath_);
   termios tio{};
-  if (tcgetattr(slave_.get(), &tio) != 0) throw osError("tcgetattr " + slavePath_);
+  if (tcgetattr(slave.get(), &tio) != 0) throw osError("tcgetattr " + slavePath_);
   // Raw, so a line feed arrives as one byte and not as CR LF.
   cfmakeraw(&tio);
   tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
@@ -31,7 +31,8 @@ PseudoTerminal::PseudoTerminal() : master_(posix_openpt(O_RDWR | O_NOCTTY | O_CL
   if (cfsetispeed(&tio, B9600) != 0 || cfsetospeed(&tio, B9600) != 0) {
     throw osError("set 9600 baud on " + slavePath_);
   }
-  if (tcsetattr(slave_.get(), TCSANOW, &tio) != 0) throw osError("tcsetattr " + slavePath_);
+  if (tcsetattr(slave.get(), TCSANOW, &tio) != 0) throw osError("tcsetattr " + slavePath_);
+  slave_ = posix::ParkedFd(std::move(slave));
 
   const int flags = fcntl(master_.get(), F_GETFL);
   if (flags < 0 || fcntl(master_.get(), F_SETFL, flags | O_NONBLOCK) != 0) {

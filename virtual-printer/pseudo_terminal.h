@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "posix/parked_fd.h"
 #include "posix/unique_fd.h"
 
 namespace vprinter {
@@ -18,8 +19,9 @@ class PseudoTerminal {
   posix::UniqueFd master_;
   std::string slavePath_;
   // Held open so the master never reads EIO while the host has the port closed, and so the
-  // line settings outlive the host's opens and closes.
-  posix::UniqueFd slave_;
+  // line settings outlive the host's opens and closes; parked, so that the host, which refuses
+  // a port another program has open, does not find the printer holding its own line.
+  posix::ParkedFd slave_;
 };
 
 }  // namespace vprinter

@@ -40,6 +40,8 @@ class NativeTarget : public Target {
     struct stat st {};
     if (::fstat(line_->slave(), &st) != 0) throw std::runtime_error("fstat on the pty failed");
     lineDevice_ = st.st_rdev;
+    // The program refuses a port another process has open, and ours would count.
+    line_->parkSlave();
   }
 
   std::string name() const override { return "native"; }

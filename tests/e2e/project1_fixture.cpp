@@ -64,13 +64,14 @@ void Project1::SetUp() {
     FAIL() << *why;
   }
   struct stat st {};
-  ASSERT_EQ(::fstat(line().slave(), &st), 0);
+  ASSERT_EQ(::stat(line().slavePath().c_str(), &st), 0);
   lineDevice_ = st.st_rdev;
   ASSERT_TRUE(portReleased()) << "a program from an earlier test still holds the line";
   line().readUntilQuiet(50ms);  // whatever an earlier test left
   const termios sentinel = sentinelTermios();
-  ASSERT_EQ(::tcsetattr(line().slave(), TCSANOW, &sentinel), 0) << std::strerror(errno);
-  ASSERT_EQ(::tcgetattr(line().slave(), &settings_), 0);
+  // Through the master, which Linux applies to the slave: the target may have parked its slave.
+  ASSERT_EQ(::tcsetattr(line().master(), TCSANOW, &sentinel), 0) << std::strerror(errno);
+  ASSERT_EQ(::tcgetattr(line().master(), &settings_), 0);
   ready_ = true;
 }
 
@@ -147,7 +148,7 @@ std::optional<ExitStatus> Project1::waitForExit() {
     return ::testing::AssertionFailure() << "the line is open in process(es) " << joinPids(holders);
   }
   termios now{};
-  if (::tcgetattr(line().slave(), &now) != 0 || !sameTermios(now, settings_)) {
+  if (::tcgetattr(line().master(), &now) != 0 || !sameTermios(now, settings_)) {
     return ::testing::AssertionFailure() << "the line's settings were changed";
   }
   const std::string came = line().read(1, 100ms);

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
@@ -237,6 +238,77 @@ TEST_F(PosixDevice, ExclusiveModeIsClearedWhateverTheWayTheDeviceGoes) {
   EXPECT_FALSE(exclusive(pty.slave())) << "after a refused open";
 }
 
+// Another program with the port open without exclusive mode, as a login console's getty has
+// it: a shell that opens the pty as its stdin and becomes sleep.
+class Holder {
+ public:
+  explicit Holder(const std::string& path) : pid_(fork()) {
+    if (pid_ == 0) {
+      ::close_range(3, ~0U, 0);  // none of the test's descriptors of the pty
+      execl("/bin/sh", "sh", "-c", "exec sleep 30 <\"$0\"", path.c_str(), nullptr);
+      _exit(127);
+    }
+  }
+  ~Holder() { end(); }
+  Holder(const Holder&) = delete;
+  Holder& operator=(const Holder&) = delete;
+
+  pid_t pid() const { return pid_; }
+
+  // True once the shell has opened the port and become sleep.
+  bool holding() const {
+    const std::string comm = "/proc/" + std::to_string(pid_) + "/comm";
+    for (int i = 0; i < 500; ++i) {
+      std::ifstream in(comm);
+      std::string name;
+      if (std::getline(in, name) && name == "sleep") return true;
+      std::this_thread::sleep_for(10ms);
+    }
+    return false;
+  }
+
+  void end() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+
+ private:
+  pid_t pid_;
+};
+
+TEST_F(PosixDevice, AProgramWithThePortOpenMakesItInUseByNameUntilItEnds) {
+  termios before{};
+  ASSERT_EQ(tcgetattr(pty.slave(), &before), 0);
+  Holder holder(pty.slavePath());
+  ASSERT_GT(holder.pid(), 0);
+  ASSERT_TRUE(holder.holding());
+
+  serial::MSComm comm({}, openerFor(pty.slavePath()));
+  try {
+    comm.setPortOpen(true);
+    ADD_FAILURE() << "opened while sleep has it open";
+  } catch (const SerialError& e) {
+    EXPECT_EQ(e.code(), ErrorCode::InUse) << e.what();
+    const std::string said = "COM1 (" + pty.slavePath() + "): open: in use by sleep (process " +
+                             std::to_string(holder.pid()) + ").";
+    EXPECT_NE(e.description().find(said), std::string::npos) << e.what();
+    EXPECT_NE(e.description().find("serial-getty"), std::string::npos) << e.what();
+  }
+  EXPECT_FALSE(comm.portOpen());
+  EXPECT_EQ(pty.read(1, 100ms), "");
+  termios after{};
+  ASSERT_EQ(tcgetattr(pty.slave(), &after), 0);
+  EXPECT_EQ(after.c_cflag, before.c_cflag);
+  EXPECT_EQ(after.c_oflag, before.c_oflag);
+  EXPECT_FALSE(exclusive(pty.slave()));
+
+  holder.end();
+  receipt::runPrintTest(comm);
+  EXPECT_EQ(toHex(pty.read(267, 2s)), toHex(goldenJob()));
+}
+
 // Root gets past exclusive mode; a port another program holds that way is still not ours.
 TEST_F(PosixDevice, APortHeldInExclusiveModeIsInUseAndKeepsItsSettings) {
   termios before{};
@@ -315,6 +387,7 @@ TEST(ModemLines, RaisedAndDroppedAsSetAndOnlyAPtyMayRefuse) {
 TEST_F(PosixDevice, PortOneIsDevTtyS0) {
   EXPECT_EQ(serial::devicePath(1), "/dev/ttyS0");
   if (!tools::canMakePrivateDev()) GTEST_SKIP() << "no mount namespaces here";
+  pty.parkSlave();  // or the child would find this process holding its port
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {

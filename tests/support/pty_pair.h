@@ -3,18 +3,25 @@
 #include <chrono>
 #include <string>
 
+#include "posix/parked_fd.h"
 #include "posix/unique_fd.h"
 
 namespace testing_support {
 
 // A pseudo-terminal standing in for a serial line. The test keeps the slave open too, so the
 // master never sees EIO while the program under test opens and closes its side.
+// Another process under test would take that descriptor for another program holding the port:
+// parkSlave() keeps the slave open without one.
 class PtyPair {
  public:
   PtyPair();  // raw on both sides: no LF to CR LF
   const std::string& slavePath() const { return path_; }
   int master() const { return master_.get(); }
-  int slave() const { return slave_.get(); }
+  int slave() const { return slave_.get(); }  // -1 once parked
+
+  // Keeps the slave open with no descriptor of it in this process (posix::ParkedFd). The line's
+  // settings are then read and set through the master, which Linux applies to the slave.
+  void parkSlave() { parked_ = posix::ParkedFd(std::move(slave_)); }
 
   // Reads from the master until `count` bytes came or `timeout` passed with nothing new.
   std::string read(std::size_t count, std::chrono::milliseconds timeout);
@@ -26,6 +33,7 @@ class PtyPair {
  private:
   posix::UniqueFd master_;
   posix::UniqueFd slave_;
+  posix::ParkedFd parked_;
   std::string path_;
 };
 

@@ -4,6 +4,7 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -74,6 +75,22 @@ long residentKib(pid_t pid) {
   return kib;
 }
 
+// Descriptors the process has open on the character device at `path`.
+int descriptorsOn(pid_t pid, const std::string& path) {
+  struct stat port {};
+  if (::stat(path.c_str(), &port) != 0) return -1;
+  int count = 0;
+  const std::filesystem::path fds = "/proc/" + std::to_string(pid) + "/fd";
+  for (const auto& entry : std::filesystem::directory_iterator(fds)) {
+    struct stat st {};
+    if (::stat(entry.path().c_str(), &st) == 0 && S_ISCHR(st.st_mode) &&
+        st.st_rdev == port.st_rdev) {
+      ++count;
+    }
+  }
+  return count;
+}
+
 std::string listeningPath(PrinterProcess& printer) {
   const std::string first = printer.readLine();
   const std::string prefix = "virtual-printer: listening on ";
@@ -89,6 +106,9 @@ TEST(PrinterProcess, PrintsTheGoldenJobSentOverThePseudoTerminal) {
                           "--path-file", pathFile.string()});
   const std::string path = listeningPath(printer);
   EXPECT_EQ(fileLines(pathFile), std::vector<std::string>{path});
+  // The host refuses a port another program has open: the printer keeps its side of the line
+  // open without a descriptor of it.
+  EXPECT_EQ(descriptorsOn(printer.pid(), path), 0);
 
   {
     HostPort port(path);

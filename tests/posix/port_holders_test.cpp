@@ -1,0 +1,146 @@
+#include "serial/internal/port_holders_posix.h"
+
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tests/support/pty_pair.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using serial::posix::describeHolders;
+using serial::posix::PortHolder;
+using serial::posix::portHolders;
+
+// Runs `look` in a child as an ordinary user (nobody, when this is root, which may read every
+// process's descriptors) and returns what it gave.
+std::string asOrdinaryUser(const std::function<std::string()>& look) {
+  int out[2];
+  if (pipe(out) != 0) return "pipe failed";
+  const pid_t child = fork();
+  if (child == 0) {
+    close(out[0]);
+    std::string said = "could not become nobody";
+    if (geteuid() != 0 || (setgroups(0, nullptr) == 0 && setresgid(65534, 65534, 65534) == 0 &&
+                           setresuid(65534, 65534, 65534) == 0)) {
+      said = look();
+    }
+    (void)!write(out[1], said.data(), said.size());
+    _exit(0);
+  }
+  close(out[1]);
+  std::string said;
+  char buf[512];
+  for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;) said.append(buf, n);
+  close(out[0]);
+  waitpid(child, nullptr, 0);
+  return said;
+}
+
+dev_t deviceOf(const std::string& path) {
+  struct stat st {};
+  EXPECT_EQ(stat(path.c_str(), &st), 0) << path;
+  return st.st_rdev;
+}
+
+// A /proc of our own making: process directories whose fd entries lead to real files.
+class FakeProc : public ::testing::Test {
+ protected:
+  FakeProc() {
+    char dir[] = "/tmp/fake-proc.XXXXXX";
+    if (mkdtemp(dir)) root_ = dir;
+    fs::permissions(root_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                               fs::perms::others_read | fs::perms::others_exec);
+  }
+  ~FakeProc() override {
+    std::error_code ec;
+    for (const auto& locked : locked_) fs::permissions(locked, fs::perms::owner_all, ec);
+    fs::remove_all(root_, ec);
+  }
+
+  // A process whose descriptors lead to `targets`, named `comm` unless that is empty.
+  void process(const std::string& pid, const std::string& comm,
+               const std::vector<std::string>& targets) {
+    const fs::path dir = root_ / pid;
+    fs::create_directories(dir / "fd");
+    if (!comm.empty()) std::ofstream(dir / "comm") << comm << "\n";
+    int fd = 0;
+    for (const auto& target : targets)
+      fs::create_symlink(target, dir / "fd" / std::to_string(fd++));
+  }
+  // Its descriptors kept from everyone but root, as another user's are.
+  void unreadable(const std::string& pid) {
+    locked_.push_back(root_ / pid / "fd");
+    fs::permissions(locked_.back(), fs::perms::none);
+  }
+
+  fs::path root_;
+  std::vector<fs::path> locked_;
+};
+
+TEST_F(FakeProc, FindsOtherProcessesWithThePortOpenThatThisUserMaySee) {
+  testing_support::PtyPair port;
+  testing_support::PtyPair other;
+  char file[] = "/tmp/fake-proc-file.XXXXXX";
+  const int fd = mkstemp(file);
+  ASSERT_GE(fd, 0);
+  close(fd);
+
+  fs::create_directory_symlink("100", root_ / "self");
+  process("100", "Project1", {port.slavePath()});                  // this process
+  process("200", "agetty", {"/dev/null", port.slavePath()});       // a login console
+  process("300", "bash", {"/dev/null", other.slavePath(), file});  // other devices and files
+  process("400", "minicom", {port.slavePath()});                   // another user's
+  unreadable("400");
+  process("500", "kworker", {});  // no descriptors
+  fs::remove(root_ / "500" / "fd");
+  process("1200", "", {port.slavePath(), port.slavePath()});  // no name to be read
+  process("12ab", "not-a-pid", {port.slavePath()});
+  process("net", "not-a-pid", {port.slavePath()});
+
+  const dev_t rdev = deviceOf(port.slavePath());
+  const std::string found = asOrdinaryUser([&] {
+    std::string said;
+    for (const PortHolder& h : portHolders(rdev, root_)) {
+      said += std::to_string(h.pid) + ":" + h.name + " ";
+    }
+    return said;
+  });
+  // In order of process id, once each.
+  EXPECT_EQ(found, "200:agetty 1200: ");
+  EXPECT_TRUE(portHolders(rdev, root_ / "missing").empty());
+  unlink(file);
+}
+
+TEST(PortHolders, AreNamedOneOrTwoAndCounted) {
+  const PortHolder getty{812, "agetty"};
+  const PortHolder minicom{930, "minicom"};
+  const PortHolder unnamed{1001, ""};
+  const struct {
+    std::vector<PortHolder> holders;
+    const char* said;
+  } cases[] = {
+      {{getty}, "agetty (process 812)"},
+      {{unnamed}, "process 1001"},
+      {{getty, minicom}, "agetty (process 812) and minicom (process 930)"},
+      {{getty, minicom, unnamed},
+       "3 processes: agetty (process 812), minicom (process 930) and 1 more"},
+      {{getty, minicom, unnamed, unnamed},
+       "4 processes: agetty (process 812), minicom (process 930) and 2 more"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(describeHolders(c.holders), c.said);
+  }
+}
+
+}  // namespace

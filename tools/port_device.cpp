@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -65,14 +64,14 @@ PortVerdict refuseAccess(const PathFacts& facts, bool pty) {
                              ", and this user is not in it: sudo adduser $USER " + facts.groupName +
                              ", then log out and in again");
   }
-  char mode[11];
-  std::snprintf(mode, sizeof mode, "%c%c%c%c%c%c%c%c%c%c", 'c', facts.mode & S_IRUSR ? 'r' : '-',
-                facts.mode & S_IWUSR ? 'w' : '-', facts.mode & S_IXUSR ? 'x' : '-',
-                facts.mode & S_IRGRP ? 'r' : '-', facts.mode & S_IWGRP ? 'w' : '-',
-                facts.mode & S_IXGRP ? 'x' : '-', facts.mode & S_IROTH ? 'r' : '-',
-                facts.mode & S_IWOTH ? 'w' : '-', facts.mode & S_IXOTH ? 'x' : '-');
-  return refuse(facts, std::string("cannot be read and written by this user (") + mode +
-                           ", owner " + facts.ownerName + ", group " + facts.groupName + ")");
+  // As ls -l shows it.
+  std::string mode = "c";
+  for (const mode_t bit :
+       {S_IRUSR, S_IWUSR, S_IXUSR, S_IRGRP, S_IWGRP, S_IXGRP, S_IROTH, S_IWOTH, S_IXOTH}) {
+    mode += (facts.mode & bit) ? "rwx"[(mode.size() - 1) % 3] : '-';
+  }
+  return refuse(facts, "cannot be read and written by this user (" + mode + ", owner " +
+                           facts.ownerName + ", group " + facts.groupName + ")");
 }
 
 std::string firstLine(const std::filesystem::path& file) {

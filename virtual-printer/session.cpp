@@ -193,7 +193,7 @@ bool runPrinter(const Options& options, std::ostream& out, std::ostream& err) {
   // First, so that no thread a library starts later can take the signals.
   SignalWatch signals;
   // A standard output nobody reads any more then fails with EPIPE instead of killing us.
-  std::signal(SIGPIPE, SIG_IGN);
+  (void)std::signal(SIGPIPE, SIG_IGN);
 
   const std::filesystem::path dir = std::filesystem::absolute(options.outDir);
   makeDirectories(dir);

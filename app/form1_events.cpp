@@ -1,5 +1,6 @@
 #include "app/form1_events.h"
 
+#include <algorithm>
 #include <exception>
 #include <utility>
 
@@ -51,9 +52,11 @@ std::optional<std::string> Form1Events::displayLost() noexcept {
 
 std::string Form1Events::stopNow() {
   const std::string port = serial::devicePath(MSComm1_.settings().port);
-  const auto backlog = MSComm1_.backlog();
-  MSComm1_.abandon();
+  auto backlog = MSComm1_.backlog();
+  // What a real port still held is discarded, not sent: it never leaves the port.
+  const std::size_t discarded = MSComm1_.abandon();
   if (!backlog || backlog->queued == 0) return "stopped with nothing left to send to " + port;
+  backlog->unsent = std::min(backlog->queued, backlog->unsent + discarded);
   const std::string all = std::to_string(backlog->queued);
   if (backlog->unsent == 0) {
     return "stopped while the receipt drained: all " + all + " bytes were written to " + port +

@@ -49,8 +49,10 @@ class Device {
   virtual void drain() = 0;
 
   // The program is about to end at once, from another thread, perhaps while write() or drain()
-  // runs: undoes what the system would keep after the process has gone. Must not wait.
-  virtual void abandon() noexcept {}
+  // runs: undoes what the system would keep after the process has gone, and discards what the
+  // device still holds, which the last close would otherwise wait for. Must not wait. Returns
+  // how many written bytes were discarded so, never to leave the port.
+  virtual std::size_t abandon() noexcept { return 0; }
 
  protected:
   // The device's output queue shrank.

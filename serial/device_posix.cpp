@@ -126,7 +126,16 @@ class PosixDevice final : public Device {
   }
 
   // Exclusive mode outlives the process on a tty that stays open elsewhere (a pty's reader).
-  void abandon() noexcept override { (void)::ioctl(fd_.get(), TIOCNXCL); }
+  // A real port's last close waits for its output queue (up to 30 s on a stalled line): it is
+  // discarded, and counted as not sent. A pseudo-terminal's close never waits, and its reader
+  // may still take what is there.
+  std::size_t abandon() noexcept override {
+    (void)::ioctl(fd_.get(), TIOCNXCL);
+    if (pseudoTerminal_) return 0;
+    const std::size_t queued = outputQueued().value_or(0);
+    (void)::tcflush(fd_.get(), TCOFLUSH);
+    return queued;
+  }
 
   void drain() override {
     // At line speed, watching the kernel's queue: tcdrain could wait for ever on a wedged

@@ -91,11 +91,13 @@ void MSComm::setPortOpen(bool open) {
   open_ = std::move(session);
 }
 
-void MSComm::abandon() {
+std::size_t MSComm::abandon() {
   std::lock_guard lock(sessions_);
+  std::size_t discarded = 0;
   for (auto* session : {open_.get(), closing_.get()}) {
-    if (session) session->abandon();
+    if (session) discarded += session->abandon();
   }
+  return discarded;
 }
 
 std::optional<MSComm::Backlog> MSComm::backlog() const {

@@ -48,8 +48,9 @@ class MSComm final : public SerialControl {
   std::optional<Backlog> backlog() const;
 
   // The program ends now, from any thread, without waiting for what is queued or for a device
-  // call: the devices let go of what would outlive the process (a port left exclusive).
-  void abandon();
+  // call: the devices let go of what would outlive the process (a port left exclusive) and
+  // discard what they still hold. Returns how many written bytes were discarded so.
+  std::size_t abandon();
 
   // For the program's end: closes the port if open and waits until the queued bytes have gone
   // or the line has stood still for the stall limit; returns the error of any that could not be

@@ -40,9 +40,9 @@ std::size_t Transmitter::queuedTotal() const {
   return queuedTotal_;
 }
 
-void Transmitter::abandon() {
+std::size_t Transmitter::abandon() {
   const std::unique_lock lock(deviceMutex_, std::try_to_lock);
-  if (lock && device_) device_->abandon();
+  return lock && device_ ? device_->abandon() : 0;
 }
 
 bool Transmitter::stalled() const {

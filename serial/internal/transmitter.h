@@ -50,8 +50,8 @@ class Transmitter {
   std::size_t taken() const { return progress_.taken(); }
 
   // The program ends at once: the device, unless it is being closed, lets go of what would
-  // outlive the process. Never waits.
-  void abandon();
+  // outlive the process; returns how many written bytes it discarded. Never waits.
+  std::size_t abandon();
 
   // A device call went without progress for the watchdog's limit and has not come back: the
   // worker is stuck in it, perhaps for ever.

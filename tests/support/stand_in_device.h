@@ -28,6 +28,7 @@ struct Line {
   std::chrono::microseconds perByte{0};  // paced like a real line
   std::optional<std::size_t> failAfter;  // vanishes after this many bytes
   bool stall = false;                    // stops taking bytes
+  std::size_t heldOnAbandon = 0;         // written but still in the port when the program ends
   std::optional<serial::ErrorCode> openError;
   // A call that does not return until the test lets go: "write", "drain" or "release".
   std::string hangIn;
@@ -98,6 +99,10 @@ class StandInDevice : public serial::Device {
   void drain() override {
     std::unique_lock lock(line_->mutex);
     line_->hangHere(lock, "drain");
+  }
+  std::size_t abandon() noexcept override {
+    std::lock_guard lock(line_->mutex);
+    return line_->heldOnAbandon;
   }
 
  private:

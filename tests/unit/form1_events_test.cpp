@@ -212,19 +212,23 @@ TEST(Form1Events, StoppedSaysHowMuchOfTheLastReceiptDidNotGoOut) {
     bool click;
     const char* hangIn;
     std::size_t taken;  // by the device when it is asked
+    std::size_t held;   // of those, still in a real port's queue, discarded on the way out
     std::string said;
   } cases[] = {
-      {"nothing printed", false, "", 0, "stopped with nothing left to send to " + port},
-      {"the line takes nothing", true, "write", 0,
+      {"nothing printed", false, "", 0, 0, "stopped with nothing left to send to " + port},
+      {"the line takes nothing", true, "write", 0, 0,
        "stopped before the receipt was sent: 267 of 267 bytes not sent to " + port},
-      {"all written, still draining", true, "drain", 267,
+      {"all written, still draining", true, "drain", 267, 0,
        "stopped while the receipt drained: all 267 bytes were written to " + port +
            ", the last may not have reached the printer"},
+      {"a stalled port held the tail", true, "drain", 267, 40,
+       "stopped before the receipt was sent: 40 of 267 bytes not sent to " + port},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     auto line = std::make_shared<Line>();
     line->hangIn = c.hangIn;
+    line->heldOnAbandon = c.held;
     Form1Events events(standInOpener(line));
     if (c.click) {
       EXPECT_FALSE(events.click().has_value());

@@ -1,28 +1,41 @@
 #include "app/error_report.h"
 
+#include "texts/texts.h"
+
 namespace app {
 
+namespace {
+
+using texts::Text;
+
+std::string heading(int number) {
+  return texts::text(Text::ErrorHeading, {std::to_string(number)});
+}
+
+std::string closing(bool nothingSent) {
+  return texts::text(Text::TwoSentences,
+                     {texts::text(nothingSent ? Text::NothingSent : Text::MayBeIncomplete),
+                      texts::text(Text::WillEnd)});
+}
+
+}  // namespace
+
 std::string ErrorReport::text() const {
-  return "Error " + std::to_string(number) + "\n\n" + description + "\n\n" +
-         (nothingSent ? "Nothing was sent to the printer."
-                      : "The test receipt may be incomplete.") +
-         " The program will now end.";
+  return heading(number) + "\n\n" + description + "\n\n" + closing(nothingSent);
 }
 
 std::string ErrorReport::line() const {
-  const std::string body = text();
-  std::string out;
-  bool firstBreak = true;
-  for (std::size_t i = 0; i < body.size(); ++i) {
-    if (body[i] != '\n') {
-      out += body[i];
-      continue;
-    }
-    while (i + 1 < body.size() && body[i + 1] == '\n') ++i;
-    out += firstBreak ? ": " : " ";  // "Error 8002: ..."
-    firstBreak = false;
+  // A description of several lines (an internal error's) stays on this one.
+  std::string flat;
+  for (const char c : description) {
+    if (c != '\n')
+      flat += c;
+    else if (!flat.empty() && flat.back() != ' ')
+      flat += ' ';
   }
-  return out;
+  return texts::text(
+      Text::HeadingLine,
+      {heading(number), texts::text(Text::TwoSentences, {flat, closing(nothingSent)})});
 }
 
 ErrorReport reportFor(const serial::SerialError& error) {

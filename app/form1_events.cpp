@@ -4,6 +4,8 @@
 #include <exception>
 #include <utility>
 
+#include "texts/texts.h"
+
 #include "receipt/print_run.h"
 #include "serial/serial_error.h"
 
@@ -22,7 +24,8 @@ std::optional<ErrorReport> Form1Events::click() {
     return end(reportFor(e));
   } catch (const std::exception& e) {
     // Not the port's doing (out of memory, a missing converter): still reported, never lost.
-    return end(ErrorReport{kInternalErrorNumber, std::string("Internal error: ") + e.what()});
+    return end(
+        ErrorReport{kInternalErrorNumber, texts::text(texts::Text::InternalError, {e.what()})});
   }
 }
 
@@ -42,28 +45,27 @@ std::optional<std::string> Form1Events::displayLost() noexcept {
   try {
     if (const auto failure = MSComm1_.finish()) return reportFor(*failure).line();
     if (printed_ && !ended_) {
-      return "every receipt queued before the display was lost went out in full";
+      return texts::text(texts::Text::DisplayLostAllOut);
     }
     return std::nullopt;
   } catch (...) {
-    return "the receipt queued before the display was lost may not have gone out";
+    return texts::text(texts::Text::DisplayLostMayNot);
   }
 }
 
 std::string Form1Events::stopNow() {
+  using texts::Text;
   const std::string port = serial::devicePath(MSComm1_.settings().port);
   auto backlog = MSComm1_.backlog();
   // What a real port still held is discarded, not sent: it never leaves the port.
   const std::size_t discarded = MSComm1_.abandon();
-  if (!backlog || backlog->queued == 0) return "stopped with nothing left to send to " + port;
+  if (!backlog || backlog->queued == 0) return texts::text(Text::StoppedNothingLeft, {port});
   backlog->unsent = std::min(backlog->queued, backlog->unsent + discarded);
   const std::string all = std::to_string(backlog->queued);
   if (backlog->unsent == 0) {
-    return "stopped while the receipt drained: all " + all + " bytes were written to " + port +
-           ", the last may not have reached the printer";
+    return texts::text(Text::StoppedWhileDraining, {all, port});
   }
-  return "stopped before the receipt was sent: " + std::to_string(backlog->unsent) + " of " + all +
-         " bytes not sent to " + port;
+  return texts::text(Text::StoppedBeforeSent, {std::to_string(backlog->unsent), all, port});
 }
 
 std::optional<ErrorReport> Form1Events::end(ErrorReport report) {

@@ -1,6 +1,7 @@
 #include "app/error_report.h"
 #include "app/form1.h"
 #include "app/form1_events.h"
+#include "texts/texts.h"
 
 // Xlib's headers, through FLTK's too, define None, True and Status: after the project's own.
 #include <FL/Fl.H>
@@ -180,7 +181,7 @@ class ErrorBox {
         window_(1, 1, kProgramTitle),
         icon_(0, 0, 1, 1, "!"),
         message_(0, 0, 1, 1),
-        ok_(0, 0, 1, 1, "OK") {
+        ok_(0, 0, 1, 1, okText_.c_str()) {
     window_.end();
     window_.set_modal();
     icon_.box(FL_THIN_UP_BOX);
@@ -244,6 +245,7 @@ class ErrorBox {
   }
 
   std::string text_;
+  std::string okText_ = texts::text(texts::Text::Ok);  // FLTK keeps a label's pointer
   Fl_Window window_;
   Fl_Box icon_;
   Fl_Box message_;

@@ -6,18 +6,27 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <string>
+
+#include "app/error_report.h"
+#include "serial/wide_win32.h"
+#include "texts/texts.h"
 
 namespace __gnu_cxx {
 
 // NOLINTNEXTLINE(bugprone-reserved-identifier): the name libstdc++ links
-[[noreturn]] void __verbose_terminate_handler() {
+void __verbose_terminate_handler() {
   static LONG entered = 0;
   if (::InterlockedExchange(&entered, 1) == 0) {
-    ::MessageBoxW(nullptr,
-                  L"Error 51\n\nInternal error: the program stopped unexpectedly.\n\n"
-                  L"The test receipt may not have been printed completely. The program will now "
-                  L"end.",
-                  L"Project1", MB_OK | MB_ICONERROR | MB_TASKMODAL | MB_SETFOREGROUND);
+    std::wstring text = L"Error 51";  // should the words themselves fail
+    try {
+      const app::ErrorReport report{app::kInternalErrorNumber,
+                                    texts::text(texts::Text::StoppedUnexpectedly)};
+      text = serial::win32::toWide(report.text());
+    } catch (...) {  // NOLINT(bugprone-empty-catch): the number alone is still shown
+    }
+    ::MessageBoxW(nullptr, text.c_str(), L"Project1",
+                  MB_OK | MB_ICONERROR | MB_TASKMODAL | MB_SETFOREGROUND);
   } else {
     // Another thread is already telling the user: the box stays until it is closed.
     for (;;) ::Sleep(INFINITE);

@@ -20,6 +20,7 @@
 #include "serial/internal/port_name_posix.h"
 #include "serial/internal/termios_posix.h"
 #include "serial/serial_error.h"
+#include "texts/texts.h"
 
 namespace serial {
 namespace {
@@ -56,6 +57,8 @@ class ExclusiveMode {
   int fd_ = -1;
 };
 
+using texts::Text;
+
 class PosixDevice final : public Device {
  public:
   PosixDevice(std::string path, const Settings& settings)
@@ -75,13 +78,13 @@ class PosixDevice final : public Device {
     // other well-behaved programs (and a second copy of this one) check.
     if (::flock(fd_.get(), LOCK_EX | LOCK_NB) != 0) {
       const int err = errno;
-      fail(err == EWOULDBLOCK ? ErrorCode::InUse : ErrorCode::OpenFailed, "lock", err);
+      fail(err == EWOULDBLOCK ? ErrorCode::InUse : ErrorCode::OpenFailed, Text::DoingLock, err);
     }
     // Root gets in past another program's exclusive mode: that port is still in use, and its
     // settings are not ours to change.
     int exclusive = 0;
     if (::ioctl(fd_.get(), TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {
-      fail(ErrorCode::InUse, "open", "another program holds the port in exclusive mode");
+      fail(ErrorCode::InUse, Text::DoingOpen, texts::text(Text::ExclusiveElsewhere));
     }
     if (::ioctl(fd_.get(), TIOCEXCL) != 0) fail(ErrorCode::OpenFailed, "TIOCEXCL", errno);
     exclusive_ = ExclusiveMode(fd_.get());
@@ -114,9 +117,9 @@ class PosixDevice final : public Device {
       }
       const int err = n < 0 ? errno : EAGAIN;
       if (err == EINTR) continue;
-      if (err != EAGAIN) fail(ErrorCode::WriteFailed, "write", err);
+      if (err != EAGAIN) fail(ErrorCode::WriteFailed, Text::DoingWrite, err);
       if (watch.stopped(Clock::now())) {
-        fail(ErrorCode::WriteTimedOut, "write", watch.standingStill());
+        fail(ErrorCode::WriteTimedOut, Text::DoingWrite, watch.standingStill());
       }
       if (!waitWritable(std::chrono::milliseconds(50)) &&
           watch.queued(outputQueued(), Clock::now())) {
@@ -144,24 +147,24 @@ class PosixDevice final : public Device {
     const auto reason = drainQueue(
         settings_, queueView(), std::chrono::microseconds(500), [this] { return outputQueued(); },
         [this] { progressed(); });
-    if (reason) fail(ErrorCode::WriteTimedOut, "drain", *reason);
+    if (reason) fail(ErrorCode::WriteTimedOut, Text::DoingDrain, *reason);
     drained_ = true;
   }
 
  private:
-  [[noreturn]] void fail(ErrorCode code, const char* operation, int err) const {
+  [[noreturn]] void fail(ErrorCode code, Operation operation, int err) const {
     fail(code, operation, posix::systemReason(err));
   }
 
-  [[noreturn]] void fail(ErrorCode code, const char* operation, const std::string& reason,
+  [[noreturn]] void fail(ErrorCode code, Operation operation, const std::string& reason,
                          const std::string& advice = {}) const {
     // Linux's own advice for every error of the port, not only those of open().
-    throw serialError(code, portName(settings_), shown_, operation, reason,
+    throw serialError(code, portName(settings_), shown_, operation.text(), reason,
                       advice.empty() ? posix::advice(code, kind_) : advice);
   }
 
   [[noreturn]] void failOpening(int err) const {
-    fail(posix::openErrorCode(err), "open", posix::systemReason(err),
+    fail(posix::openErrorCode(err), Text::DoingOpen, posix::systemReason(err),
          posix::openAdvice(err, kind_));
   }
 
@@ -173,7 +176,8 @@ class PosixDevice final : public Device {
     if (::stat(path_.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) return;  // open() says why
     const auto holders = posix::portHolders(st.st_rdev);
     if (!holders.empty()) {
-      fail(ErrorCode::InUse, "open", "in use by " + posix::describeHolders(holders));
+      fail(ErrorCode::InUse, Text::DoingOpen,
+           texts::text(Text::InUseBy, {posix::describeHolders(holders)}));
     }
   }
 
@@ -196,14 +200,14 @@ class PosixDevice final : public Device {
     if (r == 0) return false;
     // Hung up with nothing writable: the device went away.
     if ((p.revents & (POLLERR | POLLHUP | POLLNVAL)) && !(p.revents & POLLOUT)) {
-      fail(ErrorCode::WriteFailed, "write", EIO);
+      fail(ErrorCode::WriteFailed, Text::DoingWrite, EIO);
     }
     return true;
   }
 
   void applyLineSettings() {
     if (const auto bad = posix::unsupportedSettings(settings_); !bad.empty()) {
-      fail(ErrorCode::SettingsRejected, "tcsetattr", "unsupported: " + bad);
+      fail(ErrorCode::SettingsRejected, "tcsetattr", texts::text(Text::Unsupported, {bad}));
     }
     termios current{};
     if (::tcgetattr(fd_.get(), &current) != 0) {
@@ -217,7 +221,7 @@ class PosixDevice final : public Device {
     termios got{};
     if (::tcgetattr(fd_.get(), &got) != 0) fail(ErrorCode::SettingsRejected, "tcgetattr", errno);
     if (const auto kept = posix::lineSettingsMismatch(wanted, got); !kept.empty()) {
-      fail(ErrorCode::SettingsRejected, "tcsetattr", "the port kept " + kept);
+      fail(ErrorCode::SettingsRejected, "tcsetattr", texts::text(Text::PortKept, {kept}));
     }
   }
 
@@ -227,7 +231,7 @@ class PosixDevice final : public Device {
         serial::setModemLines(settings_, pseudoTerminal_, [fd](unsigned long request, int bits) {
           return ::ioctl(fd, request, &bits) == 0 ? 0 : errno;
         });
-    if (err != 0) fail(ErrorCode::SettingsRejected, "set DTR/RTS", err);
+    if (err != 0) fail(ErrorCode::SettingsRejected, Text::DoingSetModemLines, err);
   }
 
   std::string path_;

@@ -6,9 +6,13 @@
 #include "serial/internal/comm_config_win32.h"
 #include "serial/internal/line_watch.h"
 #include "serial/wide_win32.h"
+#include "texts/language_win32.h"
+#include "texts/texts.h"
 
 namespace serial {
 namespace {
+
+using texts::Text;
 
 using Clock = std::chrono::steady_clock;
 
@@ -32,17 +36,18 @@ Win32Device::Win32Device(std::wstring path, const Settings& settings,
                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!handle_) {
     const DWORD error = ::GetLastError();
-    fail(win32::openErrorCode(error), "open", win32::systemReason(error), win32::openAdvice(error));
+    fail(win32::openErrorCode(error), Text::DoingOpen, win32::systemReason(error),
+         win32::openAdvice(error));
   }
   const DWORD type = ::GetFileType(handle_.get());
   // A device of no known type is no port at all: Wine hands out one for a COM port whose
   // Unix device is missing.
   if (type == FILE_TYPE_UNKNOWN) {
-    fail(ErrorCode::NoSuchPort, "open", "no known device at this name (file type 0)");
+    fail(ErrorCode::NoSuchPort, Text::DoingOpen, texts::text(Text::NoKnownDevice));
   }
   if (type != FILE_TYPE_CHAR) {
-    fail(ErrorCode::NotSerialDevice, "open",
-         "not a character device (file type " + std::to_string(type) + ")");
+    fail(ErrorCode::NotSerialDevice, Text::DoingOpen,
+         texts::text(Text::NotCharacterDevice, {std::to_string(type)}));
   }
   DCB current{};
   current.DCBlength = sizeof current;
@@ -67,20 +72,19 @@ void Win32Device::lock(const std::wstring& path) {
   std::wstring file;
   lock_ = win32::lockPort(path, &error, &file);
   if (lock_) return;
-  if (error == ERROR_SHARING_VIOLATION) fail(ErrorCode::InUse, "open", error);
+  if (error == ERROR_SHARING_VIOLATION) fail(ErrorCode::InUse, Text::DoingOpen, error);
   // Without the lock another copy of the program could share the port, and the two
   // receipts would come out mixed: better not to print at all.
   const std::string where =
-      file.empty() ? std::string("the temporary folder") : win32::toUtf8(file);
-  fail(ErrorCode::OpenFailed, "lock", "no lock file " + where + ": " + win32::systemReason(error),
-       "Under Wine this lock file is what keeps a second program off the port: check that the "
-       "temporary folder (TEMP) exists and that this user may create files in it, then try "
-       "again.");
+      file.empty() ? texts::text(Text::TheTemporaryFolder) : win32::toUtf8(file);
+  fail(ErrorCode::OpenFailed, Text::DoingLock,
+       texts::text(Text::NoLockFile, {where, win32::systemReason(error)}),
+       texts::text(Text::WineAdviceNoLockFile));
 }
 
 void Win32Device::applySettings() {
   if (const auto bad = win32::unsupportedSettings(settings_); !bad.empty()) {
-    fail(ErrorCode::SettingsRejected, "SetCommState", "unsupported: " + bad);
+    fail(ErrorCode::SettingsRejected, "SetCommState", texts::text(Text::Unsupported, {bad}));
   }
   // Only a recommendation to the driver, which may keep its own sizes: not worth failing for.
   ::SetupComm(handle_.get(), static_cast<DWORD>(settings_.inBufferSize),
@@ -97,7 +101,7 @@ void Win32Device::applySettings() {
     fail(ErrorCode::SettingsRejected, "GetCommState", ::GetLastError());
   }
   if (const auto kept = win32::lineSettingsMismatch(wanted, got); !kept.empty()) {
-    fail(ErrorCode::SettingsRejected, "SetCommState", "the port kept " + kept);
+    fail(ErrorCode::SettingsRejected, "SetCommState", texts::text(Text::PortKept, {kept}));
   }
 
   COMMTIMEOUTS timeouts = win32::makeTimeouts(settings_);
@@ -120,7 +124,7 @@ void Win32Device::write(std::string_view bytes) {
     if (!::WriteFile(handle_.get(), bytes.data(), size, &written, nullptr)) {
       const DWORD error = ::GetLastError();
       if (error != ERROR_TIMEOUT && error != ERROR_SEM_TIMEOUT) {
-        fail(ErrorCode::WriteFailed, "write", error);
+        fail(ErrorCode::WriteFailed, Text::DoingWrite, error);
       }
     }
     if (written > 0) {
@@ -136,7 +140,7 @@ void Win32Device::write(std::string_view bytes) {
     }
     if (watch.queued(outputQueued(handle_.get()), Clock::now())) progressed();
     if (watch.stopped(Clock::now())) {
-      fail(ErrorCode::WriteTimedOut, "write", watch.standingStill());
+      fail(ErrorCode::WriteTimedOut, Text::DoingWrite, watch.standingStill());
     }
   }
 }
@@ -147,20 +151,20 @@ void Win32Device::drain() {
   const auto reason = drainQueue(
       settings_, QueueView::UntilSeen, std::chrono::milliseconds(1),
       [this] { return outputQueued(handle_.get()); }, [this] { progressed(); });
-  if (reason) fail(ErrorCode::WriteTimedOut, "drain", *reason);
+  if (reason) fail(ErrorCode::WriteTimedOut, Text::DoingDrain, *reason);
   drained_ = true;
 }
 
-void Win32Device::fail(ErrorCode code, const char* operation, DWORD error) const {
+void Win32Device::fail(ErrorCode code, Operation operation, DWORD error) const {
   fail(code, operation, win32::systemReason(error));
 }
 
-void Win32Device::fail(ErrorCode code, const char* operation, const std::string& reason,
+void Win32Device::fail(ErrorCode code, Operation operation, const std::string& reason,
                        const std::string& advice) const {
   // Windows' own advice for every error of the port; Wine finds no device where Windows
   // finds no file.
   throw serialError(
-      code, portName(settings_), path_, operation, reason,
+      code, portName(settings_), path_, operation.text(), reason,
       advice.empty() ? win32::advice(code, win32::hostHere(), !discardUndrained_) : advice);
 }
 
@@ -219,23 +223,16 @@ Host hostHere() { return underWine() ? Host::Wine : Host::Windows; }
 
 std::string advice(ErrorCode code, Host host, bool pseudoTerminal) {
   switch (code) {
+    // The port's driver answered: Device Manager shows whether it works.
     case ErrorCode::OpenFailed:
+      return texts::text(Text::WindowsAdviceOpenFailed);
     case ErrorCode::SettingsRejected:
-      // The port's driver answered: Device Manager shows whether it works.
-      return std::string(code == ErrorCode::OpenFailed
-                             ? "The port's driver failed to open it"
-                             : "The port's driver does not take 9600 baud, 8 data bits, no "
-                               "parity, 1 stop bit") +
-             ": look at the port in Device Manager > Ports (COM & LPT); a yellow mark means its "
-             "driver is missing or failed: install the adapter maker's driver, or use another "
-             "port.";
+      return texts::text(Text::WindowsAdviceSettingsRejected);
     case ErrorCode::NoSuchPort:
-      return "No such port: a USB-serial adapter usually gets COM3 or higher. Give it COM1 in "
-             "Device Manager: Ports (COM & LPT) > the adapter > Properties > Port Settings > "
-             "Advanced > COM Port Number. An adapter with a yellow mark needs its driver.";
+      return texts::text(Text::WindowsAdviceNoSuchPort);
     case ErrorCode::WriteTimedOut:
       if (host == Host::Wine && pseudoTerminal) {
-        return "The program reading the pseudo-terminal behind COM1 stopped reading it.";
+        return texts::text(Text::WineAdvicePseudoTerminalStopped);
       }
       return adviceFor(code);
     default:
@@ -245,30 +242,31 @@ std::string advice(ErrorCode code, Host host, bool pseudoTerminal) {
 
 std::string openAdvice(DWORD error, Host host) {
   if (error != ERROR_ACCESS_DENIED) return advice(openErrorCode(error), host);
-  std::string text =
-      "The port is in use by another program, or this user may not open it: close the program "
-      "that holds it (a POS application, a terminal, the printer's utility) and try again.";
+  std::string text = texts::text(Text::WindowsAdviceAccessDenied);
   if (host == Host::Wine) {
-    text +=
-        " Under Wine, check that COM1 leads to the serial device itself, not a folder, and that "
-        "the user may read and write that device, for instance as a member of the dialout "
-        "group.";
+    text = texts::text(Text::TwoSentences, {text, texts::text(Text::WineAdviceAccessDenied)});
   }
   return text;
 }
 
 std::string systemReason(DWORD error) {
   wchar_t* buffer = nullptr;
-  const DWORD n = ::FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, error, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  // In the language of the rest of the box; in the system's own where it lacks that one.
+  const auto format = [&](DWORD language) {
+    return ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, language, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  };
+  DWORD n = format(texts::language());
+  if (n == 0) n = format(0);
   std::wstring text(buffer ? buffer : L"", n);
   if (buffer) ::LocalFree(buffer);
   while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ')) {
     text.pop_back();
   }
-  const std::string number = "(error " + std::to_string(error) + ")";
-  return text.empty() ? "Unknown error " + number : toUtf8(text) + " " + number;
+  const std::string number = std::to_string(error);
+  return text.empty() ? texts::text(Text::UnknownSystemError, {number})
+                      : texts::text(Text::SystemReason, {toUtf8(text), number});
 }
 
 }  // namespace win32

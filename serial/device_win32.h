@@ -42,8 +42,8 @@ class Win32Device final : public Device {
   HANDLE handle() const { return handle_.get(); }
 
  private:
-  [[noreturn]] void fail(ErrorCode code, const char* operation, DWORD error) const;
-  [[noreturn]] void fail(ErrorCode code, const char* operation, const std::string& reason,
+  [[noreturn]] void fail(ErrorCode code, Operation operation, DWORD error) const;
+  [[noreturn]] void fail(ErrorCode code, Operation operation, const std::string& reason,
                          const std::string& advice = {}) const;
   void lock(const std::wstring& path);
   void applySettings();

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "serial/big5.h"
+#include "texts/texts.h"
 
 namespace serial {
 namespace {
@@ -48,7 +49,7 @@ void MSComm::fail(ErrorCode code, const std::string& operation, const std::strin
 SerialError MSComm::stallError(const std::string& operation) const {
   return serialError(ErrorCode::WriteTimedOut, portName(settings_), devicePath(settings_.port),
                      operation,
-                     "the device did not answer for " + secondsText(stallLimit(settings_)) + " s");
+                     texts::text(texts::Text::DidNotAnswer, {secondsText(stallLimit(settings_))}));
 }
 
 std::optional<SerialError> MSComm::settle(std::unique_ptr<Transmitter>& session) {
@@ -78,7 +79,7 @@ void MSComm::setPortOpen(bool open) {
     }
     return;
   }
-  if (open_) fail(ErrorCode::PortAlreadyOpen, "open", "");
+  if (open_) fail(ErrorCode::PortAlreadyOpen, texts::text(texts::Text::DoingOpen), "");
   if (closing_) {
     // The previous receipt is still on its way: the port is ours again once it has gone.
     // The last receipt did not reach the line whole: say so.
@@ -128,16 +129,16 @@ void MSComm::setOutput(std::u16string_view text) {
   std::size_t bad = 0;
   const auto bytes = toBig5(text, &bad);
   if (!bytes) {
-    std::string which = "a character";
-    if (bad < text.size()) {  // the converter may not say which one
-      which = "character " + std::to_string(bad + 1) + " (" + codeUnitText(text[bad]) + ")";
-    }
-    fail(ErrorCode::NotBig5, "Output", which + " has no Big5 form");
+    // The converter may not say which one.
+    fail(ErrorCode::NotBig5, "Output",
+         bad < text.size() ? texts::text(texts::Text::CharacterNotBig5,
+                                         {std::to_string(bad + 1), codeUnitText(text[bad])})
+                           : texts::text(texts::Text::SomeCharacterNotBig5));
   }
   if (!open_->queue(*bytes)) {
     fail(ErrorCode::QueueFull, "Output",
-         std::to_string(bytes->size()) + " bytes do not fit in the " +
-             std::to_string(settings_.outBufferSize) + "-byte transmit queue");
+         texts::text(texts::Text::QueueTooSmall,
+                     {std::to_string(bytes->size()), std::to_string(settings_.outBufferSize)}));
   }
 }
 

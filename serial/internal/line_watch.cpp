@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <thread>
+#include "texts/texts.h"
 
 namespace serial {
 
@@ -29,9 +30,11 @@ std::chrono::milliseconds LineWatch::limit() const {
 }
 
 std::string LineWatch::standingStill() const {
-  std::string text = "nothing sent for " + std::to_string(limit().count()) + " ms";
-  if (queued_ && *queued_ > 0) text += " (" + std::to_string(*queued_) + " bytes still queued)";
-  return text;
+  const std::string ms = std::to_string(limit().count());
+  if (queued_ && *queued_ > 0) {
+    return texts::text(texts::Text::NothingSentForQueued, {ms, std::to_string(*queued_)});
+  }
+  return texts::text(texts::Text::NothingSentFor, {ms});
 }
 
 std::optional<std::string> drainQueue(const Settings& settings, QueueView view,

@@ -9,6 +9,8 @@
 #include <fstream>
 #include <optional>
 
+#include "texts/texts.h"
+
 namespace serial::posix {
 namespace {
 
@@ -57,8 +59,9 @@ std::string commandName(const std::string& processDir) {
 }
 
 std::string describe(const PortHolder& holder) {
-  const std::string process = "process " + std::to_string(holder.pid);
-  return holder.name.empty() ? process : holder.name + " (" + process + ")";
+  const std::string pid = std::to_string(holder.pid);
+  return holder.name.empty() ? texts::text(texts::Text::Process, {pid})
+                             : texts::text(texts::Text::NamedProcess, {holder.name, pid});
 }
 
 }  // namespace
@@ -90,10 +93,11 @@ std::string describeHolders(const std::vector<PortHolder>& holders) {
     case 1:
       return describe(holders[0]);
     case 2:
-      return describe(holders[0]) + " and " + describe(holders[1]);
+      return texts::text(texts::Text::TwoProcesses, {describe(holders[0]), describe(holders[1])});
     default:
-      return std::to_string(holders.size()) + " processes: " + describe(holders[0]) + ", " +
-             describe(holders[1]) + " and " + std::to_string(holders.size() - 2) + " more";
+      return texts::text(texts::Text::ManyProcesses,
+                         {std::to_string(holders.size()), describe(holders[0]),
+                          describe(holders[1]), std::to_string(holders.size() - 2)});
   }
 }
 

@@ -5,6 +5,8 @@
 
 #include <system_error>
 
+#include "texts/texts.h"
+
 namespace serial::posix {
 
 std::string kernelName(const std::string& path, const std::filesystem::path& sysfs) {
@@ -19,7 +21,7 @@ std::string kernelName(const std::string& path, const std::filesystem::path& sys
 
 std::string shownDevice(const std::string& path, const std::string& name) {
   if (name.empty() || path == "/dev/" + name) return path;
-  return "/dev/" + name + " as " + path;
+  return texts::text(texts::Text::DeviceAs, {name, path});
 }
 
 }  // namespace serial::posix

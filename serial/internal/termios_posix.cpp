@@ -1,7 +1,11 @@
 #include "serial/internal/termios_posix.h"
 
+#include <langinfo.h>
+
 #include <cerrno>
 #include <cstring>
+
+#include "texts/texts.h"
 
 namespace serial::posix {
 namespace {
@@ -83,14 +87,16 @@ termios makeTermios(const Settings& s, const termios& current) {
 
 std::string lineSettingsMismatch(const termios& wanted, const termios& got) {
   std::string kept;
-  const auto check = [&](const char* name, unsigned long w, unsigned long g) {
+  const auto check = [&](const std::string& name, unsigned long w, unsigned long g) {
     if (w == g) return;
-    if (!kept.empty()) kept += ", ";
-    kept += std::string(name) + " " + std::to_string(g) + " instead of " + std::to_string(w);
+    if (!kept.empty()) kept += texts::text(texts::Text::ListSeparator);
+    kept += texts::text(texts::Text::KeptInstead, {name, std::to_string(g), std::to_string(w)});
   };
-  check("output speed", baudOf(::cfgetospeed(&wanted)), baudOf(::cfgetospeed(&got)));
-  check("input speed", baudOf(::cfgetispeed(&wanted)), baudOf(::cfgetispeed(&got)));
-  check("data bits", dataBitsOf(wanted.c_cflag), dataBitsOf(got.c_cflag));
+  check(texts::text(texts::Text::OutputSpeed), baudOf(::cfgetospeed(&wanted)),
+        baudOf(::cfgetospeed(&got)));
+  check(texts::text(texts::Text::InputSpeed), baudOf(::cfgetispeed(&wanted)),
+        baudOf(::cfgetispeed(&got)));
+  check(texts::text(texts::Text::DataBits), dataBitsOf(wanted.c_cflag), dataBitsOf(got.c_cflag));
   const struct {
     const char* name;
     tcflag_t termios::*field;
@@ -136,41 +142,22 @@ ErrorCode openErrorCode(int err) {
 }
 
 std::string advice(ErrorCode code, const PortKind& port) {
-  const std::string& tty = port.kernelName;
+  using texts::Text;
   switch (code) {
     case ErrorCode::OpenFailed:
-      return "Look for the kernel's messages about the port (sudo dmesg | grep " + tty +
-             "), unplug a USB adapter and plug it in again, and try again.";
+      return texts::text(Text::LinuxAdviceOpenFailed, {port.kernelName});
     case ErrorCode::NoSuchPort:
-      return "No such port: a USB-serial adapter is /dev/ttyUSB0 or /dev/ttyACM0, not port 1; "
-             "run the program with project1-port /dev/ttyUSB0. An adapter that appears and "
-             "vanishes at once is usually taken by brltty (remove the brltty package).";
+      return texts::text(Text::LinuxAdviceNoSuchPort);
     case ErrorCode::InUse:
-      return "The port is in use by another program: a login console on it (sudo systemctl stop "
-             "serial-getty@" +
-             tty +
-             "), ModemManager probing it, brltty, or a POS application, minicom or screen. Stop "
-             "it and try again.";
+      return texts::text(Text::LinuxAdviceInUse, {port.kernelName});
     case ErrorCode::PermissionDenied:
-      return "Permission denied: add the user to the dialout group (sudo adduser $USER dialout, "
-             "then log out and in again), or run as a user allowed to use the port.";
+      return texts::text(Text::LinuxAdvicePermissionDenied);
     case ErrorCode::NotSerialDevice:
-      return "What stands at port 1 is not a serial port: for a printer on a USB adapter, run "
-             "the program with project1-port /dev/ttyUSB0.";
-    case ErrorCode::SettingsRejected:
-      return "The port's driver does not take 9600 baud, 8 data bits, no parity, 1 stop bit: "
-             "connect the printer to another port or USB adapter.";
-    case ErrorCode::WriteFailed:
-      return "The port went away while printing: check that the USB adapter is still plugged "
-             "in and the cable connected.";
+      return texts::text(Text::LinuxAdviceNotSerialDevice);
     case ErrorCode::WriteTimedOut:
       // With no handshaking a printer cannot hold the line back: what stopped is on this side.
-      if (port.pseudoTerminal) {
-        return "The program reading this pseudo-terminal stopped reading it.";
-      }
-      return "The port stopped sending: with no handshaking a printer cannot hold it back, so "
-             "the port, the USB adapter or its driver stopped. Unplug the adapter and plug it in "
-             "again, or try another.";
+      if (port.pseudoTerminal) return texts::text(Text::AdvicePseudoTerminalStopped);
+      return adviceFor(code);
     default:
       return adviceFor(code);
   }
@@ -179,7 +166,12 @@ std::string advice(ErrorCode code, const PortKind& port) {
 std::string openAdvice(int err, const PortKind& port) { return advice(openErrorCode(err), port); }
 
 std::string systemReason(int err) {
-  return std::string(std::strerror(err)) + " (errno " + std::to_string(err) + ")";
+  // The system's words in the user's language where they come as UTF-8, as every other text
+  // does; in English where the locale's character set is another.
+  const bool utf8 = std::strcmp(::nl_langinfo(CODESET), "UTF-8") == 0;
+  const char* said = utf8 ? std::strerror(err) : ::strerrordesc_np(err);
+  return texts::text(texts::Text::ErrnoReason,
+                     {said ? said : std::strerror(err), std::to_string(err)});
 }
 
 }  // namespace serial::posix

@@ -63,9 +63,9 @@ void Transmitter::join() {
   released_.wait(lock, [this] { return done_ || stalled_; });
 }
 
-bool Transmitter::call(const char* operation, const std::function<void()>& body) {
+bool Transmitter::call(texts::Text operation, const std::function<void()>& body) {
   progress_.mark();
-  watchdog_.arm(progress_, [this, operation] { stall(operation); });
+  watchdog_.arm(progress_, [this, operation] { stall(texts::text(operation)); });
   std::optional<SerialError> error;
   try {
     body();
@@ -89,7 +89,7 @@ void Transmitter::run() {
       chunk.swap(queued_);
       inFlight_ = chunk.size();
       lock.unlock();
-      call("write", [&] { device_->write(chunk); });
+      call(texts::Text::DoingWrite, [&] { device_->write(chunk); });
       lock.lock();
       inFlight_ = 0;
       continue;
@@ -98,9 +98,9 @@ void Transmitter::run() {
     if (!finishing_) continue;
     const bool drain = !failure_;
     lock.unlock();
-    if (drain) call("drain", [this] { device_->drain(); });
+    if (drain) call(texts::Text::DoingDrain, [this] { device_->drain(); });
     // Undrained, the device discards what it still holds, so that closing cannot hang.
-    call("close", [this] {
+    call(texts::Text::DoingClose, [this] {
       const std::lock_guard closing(deviceMutex_);
       device_.reset();
     });

@@ -12,6 +12,7 @@
 #include "serial/internal/watchdog.h"
 #include "serial/internal/worker.h"
 #include "serial/serial_error.h"
+#include "texts/texts.h"
 
 namespace serial {
 
@@ -60,7 +61,7 @@ class Transmitter {
  private:
   void run();
   // One device call, watched for a stall; false when it raised (the failure is then set).
-  bool call(const char* operation, const std::function<void()>& body);
+  bool call(texts::Text operation, const std::function<void()>& body);
   void setFailure(SerialError error, std::unique_lock<std::mutex>& lock);
   void stall(const std::string& operation);
 

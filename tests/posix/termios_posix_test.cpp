@@ -14,6 +14,7 @@
 
 #include "serial/device_posix.h"
 #include "serial/serial_error.h"
+#include "tests/support/language.h"
 #include "tests/support/pty_pair.h"
 
 namespace {
@@ -222,6 +223,37 @@ TEST(Termios, EveryErrorsAdviceFitsLinuxAndThePortBehindPortOne) {
   EXPECT_EQ(port.find("paper"), std::string::npos) << port;
   const std::string pty = serial::posix::advice(ErrorCode::WriteTimedOut, {"", true});
   EXPECT_NE(pty.find("stopped reading"), std::string::npos) << pty;
+}
+
+// The same in Traditional Chinese: Linux's words, the commands as they are typed.
+TEST(Termios, InChineseEveryErrorsAdviceFitsLinux) {
+  PROJECT1_SKIP_UNLESS_CHINESE();
+  const ErrorCode reachable[] = {
+      ErrorCode::OpenFailed,       ErrorCode::NoSuchPort,      ErrorCode::InUse,
+      ErrorCode::PermissionDenied, ErrorCode::NotSerialDevice, ErrorCode::SettingsRejected,
+      ErrorCode::WriteFailed,      ErrorCode::WriteTimedOut,
+  };
+  const serial::posix::PortKind kinds[] = {{}, {"ttyUSB0", false}, {"ttyS0", true}};
+  for (const auto& kind : kinds) {
+    for (const ErrorCode code : reachable) {
+      SCOPED_TRACE(std::to_string(static_cast<int>(code)) + " on " + kind.kernelName);
+      const std::string advice = serial::posix::advice(code, kind);
+      EXPECT_TRUE(advice.find("序列埠") != std::string::npos ||
+                  advice.find("虛擬終端機") != std::string::npos)
+          << advice;
+      for (const char* windows : {"裝置管理員", "COM3", "Wine", "Device Manager"}) {
+        EXPECT_EQ(advice.find(windows), std::string::npos) << advice;
+      }
+      EXPECT_EQ(advice.find("不完整"), std::string::npos) << advice;
+    }
+  }
+  const std::string adapter = serial::posix::advice(ErrorCode::InUse, {"ttyUSB0", false});
+  EXPECT_NE(adapter.find("sudo systemctl stop serial-getty@ttyUSB0"), std::string::npos) << adapter;
+  const std::string denied = serial::posix::advice(ErrorCode::PermissionDenied);
+  EXPECT_NE(denied.find("sudo adduser $USER dialout"), std::string::npos) << denied;
+  // The system's words in the same language where the C library has them, its number as is.
+  EXPECT_TRUE(serial::posix::systemReason(ENOENT).ends_with("（errno 2）"))
+      << serial::posix::systemReason(ENOENT);
 }
 
 TEST(Termios, ThePortIsNamedAsTheKernelNamesTheDeviceBehindIt) {

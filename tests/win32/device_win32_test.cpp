@@ -6,6 +6,7 @@
 
 #include "serial/big5.h"
 #include "serial/device_win32.h"
+#include "tests/support/language.h"
 
 namespace {
 
@@ -117,6 +118,38 @@ TEST(OpenError, EveryErrorsAdviceFitsTheSystemItIsShownOn) {
   EXPECT_EQ(port.find("paper"), std::string::npos) << port;
   const std::string pty = serial::win32::advice(ErrorCode::WriteTimedOut, Host::Wine, true);
   EXPECT_NE(pty.find("stopped reading"), std::string::npos) << pty;
+}
+
+// The same on a Chinese (Taiwan) Windows: Device Manager's own labels, Wine only under Wine,
+// and the system's text in the box's language.
+TEST(OpenError, InChineseEveryErrorsAdviceFitsTheSystem) {
+  PROJECT1_SKIP_UNLESS_CHINESE();
+  using serial::win32::Host;
+  const ErrorCode reachable[] = {
+      ErrorCode::OpenFailed,       ErrorCode::NoSuchPort,      ErrorCode::InUse,
+      ErrorCode::PermissionDenied, ErrorCode::NotSerialDevice, ErrorCode::SettingsRejected,
+      ErrorCode::WriteFailed,      ErrorCode::WriteTimedOut,
+  };
+  for (const ErrorCode code : reachable) {
+    SCOPED_TRACE(std::to_string(static_cast<int>(code)));
+    const std::string advice = serial::win32::advice(code, Host::Windows, false);
+    EXPECT_NE(advice.find("序列埠"), std::string::npos) << advice;
+    for (const char* other : {"Wine", "/dev/", "errno", "dialout", "虛擬終端機", "port"}) {
+      EXPECT_EQ(advice.find(other), std::string::npos) << advice;
+    }
+  }
+  const std::string missing = serial::win32::advice(ErrorCode::NoSuchPort, Host::Windows);
+  for (const char* label : {"「裝置管理員」", "「連接埠 (COM 和 LPT)」", "「內容」",
+                            "「連接埠設定」", "「進階」", "「COM 連接埠號碼」"}) {
+    EXPECT_NE(missing.find(label), std::string::npos) << label << " in " << missing;
+  }
+  EXPECT_EQ(serial::win32::openAdvice(ERROR_ACCESS_DENIED, Host::Windows).find("Wine"),
+            std::string::npos);
+  EXPECT_NE(serial::win32::openAdvice(ERROR_ACCESS_DENIED, Host::Wine).find("在 Wine 下"),
+            std::string::npos);
+  const std::string denied = serial::win32::systemReason(ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(denied.ends_with("（錯誤 5）")) << denied;
+  EXPECT_GT(static_cast<unsigned char>(denied[0]), 0x7Fu) << "not the system's Chinese: " << denied;
 }
 
 TEST(OpenError, ReasonIsTheSystemsTextWithItsNumberOnOneLine) {

@@ -98,10 +98,16 @@ FNR == 1 { if (FILENAME ~ /\.po$/) { finishpo(); inpo = 1 } }
 }
 
 # The .po file.
-inpo && /^#,.*fuzzy/ { fuzzy = 1; next }
+# A flag comes before the msgid it belongs to.
+inpo && /^#,.*fuzzy/ { nextfuzzy = 1; next }
 inpo && /^#/ { next }
 inpo && /^msgctxt / { next }
-inpo && /^msgid / { finishpo(); field = "id"; msgid = literals(substr($0, 6)); next }
+inpo && /^msgid / {
+  finishpo()
+  fuzzy = nextfuzzy; nextfuzzy = 0
+  field = "id"; msgid = literals(substr($0, 6))
+  next
+}
 inpo && /^msgstr / { field = "str"; msgstr = literals(substr($0, 7)); next }
 inpo && /^[ \t]*"/ {
   if (field == "id") msgid = msgid literals($0)

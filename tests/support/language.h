@@ -14,7 +14,7 @@ bool takeEnvironmentsLanguage();
   if (!testing_support::takeEnvironmentsLanguage()) \
   GTEST_SKIP() << "runs under LANG=zh_TW.UTF-8, as CTest's texts.zh_TW tests run it"
 
-// The text as Wine's traces write it: every character past ASCII as \xNNNN.
+// The text as Wine's traces write it: every character past ASCII as \NNNN (hex).
 std::string wineEscaped(const std::string& utf8);
 
 }  // namespace testing_support

@@ -20,7 +20,7 @@ std::string wineEscaped(const std::string& utf8) {
       code = (code << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3Fu);
     }
     char hex[8];
-    (void)std::snprintf(hex, sizeof hex, "\\x%04x", code);
+    (void)std::snprintf(hex, sizeof hex, "\\%04x", code);
     out += hex;
     i += 1 + extra;
   }

@@ -14,7 +14,7 @@ inline constexpr const char* kAppArmorProfile = "/etc/apparmor.d/project1-port";
 // one command that lifts it. `profileInstalled` says whether kAppArmorProfile exists, which
 // allows them for the installed program once loaded; `appArmorLabel` is this process's
 // (/proc/self/attr/current), which names the profile once it is in force. Nothing when no such
-// setting stands in the way.
+// setting stands in the way. In the user's language.
 std::optional<std::string> namespaceAdvice(const std::filesystem::path& procSys,
                                            bool profileInstalled, const std::string& appArmorLabel);
 

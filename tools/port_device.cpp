@@ -12,8 +12,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <string_view>
 #include <system_error>
 #include <vector>
+
+#include "texts/texts.h"
 
 namespace tools {
 namespace {
@@ -26,43 +29,41 @@ constexpr unsigned kVirtualConsoleMajor = 4;
 constexpr unsigned kVirtualConsoleLast = 63;
 constexpr unsigned kTtyAuxMajor = 5;  // 5:0 /dev/tty, 5:1 /dev/console, 5:2 /dev/ptmx
 
+using texts::Text;
+
 std::string named(const PathFacts& facts) {
   if (facts.resolved.empty() || facts.resolved == facts.path) return facts.path;
-  return facts.path + " (" + facts.resolved + ")";
+  return texts::text(Text::PathAndTarget, {facts.path, facts.resolved});
 }
 
-PortVerdict refuse(const PathFacts& facts, const std::string& what) {
-  return {false, named(facts) + " " + what};
+// `why` names the path as {1}; `more` fill its {2}, {3}, ...
+template <typename... More>
+PortVerdict refuse(const PathFacts& facts, Text why, const More&... more) {
+  const std::string path = named(facts);
+  return {false, texts::text(why, {std::string_view(path), std::string_view(more)...})};
 }
 
 // A terminal of the tty layer with no port behind it, by its number.
-std::string softTerminal(unsigned maj, unsigned min) {
-  if (maj == kTtyAuxMajor && min == 0) return "the controlling terminal";
-  if (maj == kTtyAuxMajor && min == 1) return "the system console";
-  if (maj == kTtyAuxMajor && min == 2) return "the pseudo-terminal multiplexer";
+Text softTerminal(unsigned maj, unsigned min) {
+  if (maj == kTtyAuxMajor && min == 0) return Text::PathControllingTerminal;
+  if (maj == kTtyAuxMajor && min == 1) return Text::PathSystemConsole;
+  if (maj == kTtyAuxMajor && min == 2) return Text::PathPtyMultiplexer;
   if (maj == kVirtualConsoleMajor && min <= kVirtualConsoleLast) {
-    return min == 0 ? "the current virtual console" : "a virtual console";
+    return min == 0 ? Text::PathCurrentVirtualConsole : Text::PathVirtualConsole;
   }
-  return "a terminal with no serial port behind it";
+  return Text::PathSoftTerminal;
 }
 
 // A port the user may not read and write would only fail later, with advice that does not fit.
 PortVerdict refuseAccess(const PathFacts& facts, bool pty) {
   if (pty && !facts.ownedBySelf) {
-    return refuse(facts, "is a pseudo-terminal of another user (" + facts.ownerName +
-                             "): only that user's programs can use it");
+    return refuse(facts, Text::PathOtherUsersPty, facts.ownerName);
   }
   // Serial ports are shared through their group (dialout on Debian and Ubuntu).
   const bool groupMay = (facts.mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
   if (!pty && !facts.ownedBySelf && groupMay && !facts.inGroup) {
-    if (facts.listedInGroup) {
-      return refuse(facts, "belongs to the group " + facts.groupName +
-                               ", which this user was added to after logging in: log out and in "
-                               "again");
-    }
-    return refuse(facts, "belongs to the group " + facts.groupName +
-                             ", and this user is not in it: sudo adduser $USER " + facts.groupName +
-                             ", then log out and in again");
+    return refuse(facts, facts.listedInGroup ? Text::PathGroupSinceLogin : Text::PathGroupNotMember,
+                  facts.groupName);
   }
   // As ls -l shows it.
   std::string mode = "c";
@@ -70,8 +71,7 @@ PortVerdict refuseAccess(const PathFacts& facts, bool pty) {
        {S_IRUSR, S_IWUSR, S_IXUSR, S_IRGRP, S_IWGRP, S_IXGRP, S_IROTH, S_IWOTH, S_IXOTH}) {
     mode += (facts.mode & bit) ? "rwx"[(mode.size() - 1) % 3] : '-';
   }
-  return refuse(facts, "cannot be read and written by this user (" + mode + ", owner " +
-                           facts.ownerName + ", group " + facts.groupName + ")");
+  return refuse(facts, Text::PathNoReadWrite, mode, facts.ownerName, facts.groupName);
 }
 
 std::string firstLine(const std::filesystem::path& file) {
@@ -121,42 +121,39 @@ bool listedIn(gid_t gid) {
 
 PortVerdict judgePortDevice(const PathFacts& facts, const std::filesystem::path& sysfs) {
   if (facts.statError == ENOENT || facts.statError == ENOTDIR) {
-    return refuse(facts, "does not exist: is the adapter plugged in? (ls /dev/serial/by-id/)");
+    return refuse(facts, Text::PathMissing);
   }
   if (facts.statError != 0) {
-    return refuse(facts, std::string("cannot be examined: ") + std::strerror(facts.statError));
+    return refuse(facts, Text::PathNotExamined, std::strerror(facts.statError));
   }
-  if (S_ISREG(facts.mode)) return refuse(facts, "is a regular file, not a serial port");
-  if (S_ISDIR(facts.mode)) return refuse(facts, "is a directory, not a serial port");
-  if (S_ISBLK(facts.mode)) return refuse(facts, "is a block device, not a serial port");
-  if (!S_ISCHR(facts.mode)) return refuse(facts, "is not a character device, not a serial port");
+  if (S_ISREG(facts.mode)) return refuse(facts, Text::PathRegularFile);
+  if (S_ISDIR(facts.mode)) return refuse(facts, Text::PathDirectory);
+  if (S_ISBLK(facts.mode)) return refuse(facts, Text::PathBlockDevice);
+  if (!S_ISCHR(facts.mode)) return refuse(facts, Text::PathNotCharDevice);
 
   const unsigned maj = ::major(facts.rdev);
   const unsigned min = ::minor(facts.rdev);
   if (maj >= kPtyMajorFirst && maj <= kPtyMajorLast) {
     if (!facts.readWrite) return refuseAccess(facts, true);
-    return {true, "a pseudo-terminal"};
+    return {true, texts::text(Text::MapperPseudoTerminal)};
   }
 
   const std::string number = std::to_string(maj) + ":" + std::to_string(min);
   const std::filesystem::path entry = sysfs / "dev" / "char" / number;
   std::error_code ec;
   const std::string subsystem = std::filesystem::read_symlink(entry / "subsystem", ec).filename();
-  if (ec) return refuse(facts, "is the character device " + number + ", not a serial port");
-  if (subsystem != "tty") {
-    return refuse(facts,
-                  "is the character device " + number + " (" + subsystem + "), not a serial port");
-  }
+  if (ec) return refuse(facts, Text::PathCharDevice, number);
+  if (subsystem != "tty") return refuse(facts, Text::PathCharDeviceOf, number, subsystem);
   // Ports of the tty layer that stand for hardware have a device behind them.
   if (!std::filesystem::exists(entry / "device", ec)) {
-    return refuse(facts, "is " + softTerminal(maj, min) + ", not a serial port");
+    return refuse(facts, softTerminal(maj, min));
   }
   // The serial core names the UART it found; 0 is none (a placeholder such as most ttyS*).
   if (firstLine(entry / "type") == "0") {
-    return refuse(facts, "is a serial port with no UART behind it");
+    return refuse(facts, Text::PathNoUart);
   }
   if (!facts.readWrite) return refuseAccess(facts, false);
-  return {true, "a serial port"};
+  return {true, texts::text(Text::MapperSerialPort)};
 }
 
 PathFacts examinePath(const std::string& path) {

@@ -28,6 +28,7 @@ struct PortVerdict {
   bool usable = false;
   // Usable: what the device is ("a serial port", "a pseudo-terminal").
   // Otherwise a one-line reason naming the path and what it is instead.
+  // Both in the user's language.
   std::string text;
 };
 

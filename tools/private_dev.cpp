@@ -14,25 +14,32 @@
 #include <fstream>
 #include <functional>
 #include <stdexcept>
+#include <string_view>
 #include <vector>
 
 #include "posix/unique_fd.h"
+#include "texts/texts.h"
 
 namespace tools {
 namespace {
+
+using texts::Text;
 
 // Unix98 pseudo-terminal slaves: majors 136 to 143.
 constexpr unsigned kPtyMajorFirst = 136;
 constexpr unsigned kPtyMajorLast = 143;
 
-[[noreturn]] void fail(const std::string& what) {
-  throw std::runtime_error("private /dev: " + what + ": " + std::strerror(errno));
+// The step that failed, `step` filled with `args`, and why: errno, taken before the texts are
+// looked up (that may open files).
+[[noreturn]] void fail(Text step, std::initializer_list<std::string_view> args = {}) {
+  const std::string why = std::strerror(errno);
+  throw std::runtime_error(texts::text(Text::PrivateDevFailed, {texts::text(step, args), why}));
 }
 
 void writeFile(const std::string& path, const std::string& text) {
   std::ofstream f(path);
   f << text;
-  if (!f.flush()) fail("write " + path);
+  if (!f.flush()) fail(Text::PrivateDevWrite, {path});
 }
 
 void unshareMounts() {
@@ -40,7 +47,7 @@ void unshareMounts() {
   // Not root: a user namespace of our own maps us to root inside it.
   const uid_t uid = ::getuid();
   const gid_t gid = ::getgid();
-  if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) fail("unshare");
+  if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) fail(Text::PrivateDevUnshare);
   writeFile("/proc/self/setgroups", "deny");
   writeFile("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1");
   writeFile("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1");
@@ -50,7 +57,7 @@ void unshareMounts() {
 // one raises DTR), and what it names stays reachable once /dev is covered.
 posix::UniqueFd pathOnly(const std::string& path) {
   posix::UniqueFd fd(::open(path.c_str(), O_PATH | O_CLOEXEC));
-  if (!fd) fail("find " + path);
+  if (!fd) fail(Text::PrivateDevFind, {path});
   return fd;
 }
 
@@ -58,15 +65,15 @@ posix::UniqueFd pathOnly(const std::string& path) {
 void bindOnto(const posix::UniqueFd& from, const std::string& name, const std::string& to,
               bool directory) {
   if (directory) {
-    if (::mkdir(to.c_str(), 0755) != 0 && errno != EEXIST) fail("mkdir " + to);
+    if (::mkdir(to.c_str(), 0755) != 0 && errno != EEXIST) fail(Text::PrivateDevMkdir, {to});
   } else {
     const int fd = ::open(to.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0666);
-    if (fd < 0) fail("create " + to);
+    if (fd < 0) fail(Text::PrivateDevCreate, {to});
     ::close(fd);
   }
   const std::string source = "/proc/self/fd/" + std::to_string(from.get());
   if (::mount(source.c_str(), to.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0) {
-    fail("bind " + name + " on " + to);
+    fail(Text::PrivateDevBind, {name, to});
   }
 }
 
@@ -75,12 +82,18 @@ bool isPty(const struct stat& st) {
          ::major(st.st_rdev) <= kPtyMajorLast;
 }
 
-// `accepts` judges what ended up on /dev/ttyS0, so that a path changed after it was checked
-// cannot put another device there.
-void enter(const std::optional<std::string>& ttyS0,
-           const std::function<bool(const struct stat&)>& accepts, const std::string& what) {
+// What a port must be: `accepts` judges what ended up on /dev/ttyS0, so that a path changed
+// after it was checked cannot put another device there; the texts say it was not.
+struct Expected {
+  std::function<bool(const struct stat&)> accepts;
+  Text notThis;       // {1} the path given
+  Text ttyS0NotThis;  // {1} the path given
+};
+
+void enter(const std::optional<std::string>& ttyS0, const Expected& expected) {
   unshareMounts();
-  if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) fail("make / private");
+  if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+    fail(Text::PrivateDevMakePrivate);
 
   // Everything the new /dev holds is taken from the old one first, in this namespace (a
   // descriptor from another namespace cannot be bound): the port may be any node of the old
@@ -93,35 +106,36 @@ void enter(const std::optional<std::string>& ttyS0,
   if (ttyS0) {
     port = pathOnly(*ttyS0);
     struct stat st {};
-    if (::fstat(port.get(), &st) != 0 || !accepts(st)) {
+    if (::fstat(port.get(), &st) != 0 || !expected.accepts(st)) {
       errno = ENODEV;
-      fail(*ttyS0 + " is not " + what + " expected");
+      fail(expected.notThis, {*ttyS0});
     }
   }
 
-  if (::mount("tmpfs", "/dev", "tmpfs", MS_NOSUID, "mode=755") != 0) fail("tmpfs on /dev");
+  if (::mount("tmpfs", "/dev", "tmpfs", MS_NOSUID, "mode=755") != 0) fail(Text::PrivateDevTmpfs);
   for (std::size_t i = 0; i < devices.size(); ++i) {
     const std::string path = std::string("/dev/") + kept[i];
     bindOnto(devices[i], path, path, false);
   }
   bindOnto(pts, "/dev/pts", "/dev/pts", true);
-  if (::symlink("pts/ptmx", "/dev/ptmx") != 0) fail("symlink ptmx");
+  if (::symlink("pts/ptmx", "/dev/ptmx") != 0) fail(Text::PrivateDevSymlinkPtmx);
   if (::mkdir("/dev/shm", 01777) != 0 ||
       ::mount("tmpfs", "/dev/shm", "tmpfs", 0, "mode=1777") != 0) {
-    fail("/dev/shm");
+    fail(Text::PrivateDevShm);
   }
   for (const auto& [link, target] : {std::pair{"fd", "/proc/self/fd"},
                                      {"stdin", "/proc/self/fd/0"},
                                      {"stdout", "/proc/self/fd/1"},
                                      {"stderr", "/proc/self/fd/2"}}) {
-    if (::symlink(target, (std::string("/dev/") + link).c_str()) != 0) fail("symlink");
+    if (::symlink(target, (std::string("/dev/") + link).c_str()) != 0)
+      fail(Text::PrivateDevSymlink);
   }
   if (ttyS0) {
     bindOnto(port, *ttyS0, "/dev/ttyS0", false);
     struct stat st {};
-    if (::stat("/dev/ttyS0", &st) != 0 || !accepts(st)) {
+    if (::stat("/dev/ttyS0", &st) != 0 || !expected.accepts(st)) {
       errno = ENODEV;
-      fail("/dev/ttyS0 is not " + what + " " + *ttyS0);
+      fail(expected.ttyS0NotThis, {*ttyS0});
     }
   }
 }
@@ -129,13 +143,13 @@ void enter(const std::optional<std::string>& ttyS0,
 }  // namespace
 
 void enterPrivateDev(const std::optional<std::string>& ttyS0) {
-  enter(ttyS0, isPty, "the pseudo-terminal");
+  enter(ttyS0, {isPty, Text::PrivateDevNotThePty, Text::PrivateDevTtyS0NotThePty});
 }
 
 void enterPrivateDevWithPort(const std::string& device, dev_t rdev) {
-  enter(
-      device, [rdev](const struct stat& st) { return S_ISCHR(st.st_mode) && st.st_rdev == rdev; },
-      "the device");
+  enter(device,
+        {[rdev](const struct stat& st) { return S_ISCHR(st.st_mode) && st.st_rdev == rdev; },
+         Text::PrivateDevNotTheDevice, Text::PrivateDevTtyS0NotTheDevice});
 }
 
 bool canMakePrivateDev() {

@@ -145,7 +145,7 @@ class PosixDevice final : public Device {
     // adapter. Once the queue is empty only the UART's FIFO is left, which close() waits for
     // and drivers bound by its size.
     const auto reason = drainQueue(
-        settings_, queueView(), std::chrono::microseconds(500), [this] { return outputQueued(); },
+        settings_, queueView(), std::chrono::microseconds(500), [this] { return stillToDrain(); },
         [this] { progressed(); });
     if (reason) fail(ErrorCode::WriteTimedOut, Text::DoingDrain, *reason);
     drained_ = true;
@@ -189,6 +189,18 @@ class PosixDevice final : public Device {
     int queued = 0;
     if (::ioctl(fd_.get(), TIOCOUTQ, &queued) != 0 || queued < 0) return std::nullopt;
     return static_cast<std::size_t>(queued);
+  }
+
+  // The output queue while it drains. A real port hung up meanwhile (a USB adapter pulled out)
+  // answers EIO, and the kernel has discarded what it held: not sent. A pseudo-terminal is hung
+  // up when its reader closes, which may be after it read everything.
+  std::optional<std::size_t> stillToDrain() const {
+    int queued = 0;
+    if (::ioctl(fd_.get(), TIOCOUTQ, &queued) == 0) {
+      return queued >= 0 ? std::optional<std::size_t>(queued) : std::nullopt;
+    }
+    if (errno == EIO && !pseudoTerminal_) fail(ErrorCode::WriteFailed, "drain", EIO);
+    return std::nullopt;
   }
 
   // Waits up to `slice` for room; false when none came.

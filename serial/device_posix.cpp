@@ -195,12 +195,11 @@ class PosixDevice final : public Device {
   // answers EIO, and the kernel has discarded what it held: not sent. A pseudo-terminal is hung
   // up when its reader closes, which may be after it read everything.
   std::optional<std::size_t> stillToDrain() const {
-    int queued = 0;
-    if (::ioctl(fd_.get(), TIOCOUTQ, &queued) == 0) {
-      return queued >= 0 ? std::optional<std::size_t>(queued) : std::nullopt;
-    }
-    if (errno == EIO && !pseudoTerminal_) fail(ErrorCode::WriteFailed, "drain", EIO);
-    return std::nullopt;
+    errno = 0;
+    const auto queued = outputQueued();
+    if (!queued && errno == EIO && !pseudoTerminal_)
+      fail(ErrorCode::WriteFailed, Text::DoingDrain, EIO);
+    return queued;
   }
 
   // Waits up to `slice` for room; false when none came.

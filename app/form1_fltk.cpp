@@ -1,6 +1,7 @@
 #include "app/error_report.h"
 #include "app/form1.h"
 #include "app/form1_events.h"
+#include "app/form1_layout.h"
 #include "texts/texts.h"
 
 // Xlib's headers, through FLTK's too, define None, True and Status: after the project's own.
@@ -64,9 +65,6 @@ int displayDpi() {
   XrmDestroyDatabase(database);
   return dpi;
 }
-
-// Pixels at `dpi` for a length drawn at 96 dpi.
-int scaled(int pixelsAt96, int dpi) { return (pixelsAt96 * dpi + kBaseDpi / 2) / kBaseDpi; }
 
 // A push button as Windows has it: the left mouse button clicks on release inside it; Space
 // pushes it down and clicks once, on release (a held key's repeats change nothing); Enter
@@ -207,10 +205,10 @@ class ErrorBox {
   void layOut(int dpi, int screenX, int screenY) {
     int areaX = 0, areaY = 0, areaW = 0, areaH = 0;
     Fl::screen_work_area(areaX, areaY, areaW, areaH, screenX, screenY);
-    const int margin = scaled(12, dpi);
-    const int icon = scaled(40, dpi);
-    const int buttonW = scaled(90, dpi);
-    const int buttonH = scaled(26, dpi);
+    const int margin = scaledFrom96(12, dpi);
+    const int icon = scaledFrom96(40, dpi);
+    const int buttonW = scaledFrom96(90, dpi);
+    const int buttonH = scaledFrom96(26, dpi);
     // The window manager's title bar and borders, in its own unscaled pixels.
     constexpr int kFrameW = 16;
     constexpr int kFrameH = 48;
@@ -219,9 +217,9 @@ class ErrorBox {
     // A box draws its label 3 pixels in from either side.
     constexpr int kInset = 3;
     const int widest =
-        std::max(std::min(scaled(400, dpi), roomW - icon - 3 * margin - 2 * kInset), 40);
+        std::max(std::min(scaledFrom96(400, dpi), roomW - icon - 3 * margin - 2 * kInset), 40);
 
-    int size = scaled(FL_NORMAL_SIZE, dpi);
+    int size = scaledFrom96(FL_NORMAL_SIZE, dpi);
     const int smallest = std::min(size, 8);
     int textW = 0, textH = 0;
     for (;; --size) {
@@ -237,7 +235,7 @@ class ErrorBox {
     window_.resize(areaX + std::max((roomW - W) / 2, 0), areaY + std::max((roomH - H) / 2, 0), W,
                    H);
     icon_.resize(margin, margin, icon, icon);
-    icon_.labelsize(scaled(34, dpi));
+    icon_.labelsize(scaledFrom96(34, dpi));
     message_.resize(2 * margin + icon, margin, W - 3 * margin - icon, H - 3 * margin - buttonH);
     message_.labelsize(size);
     ok_.resize((W - buttonW) / 2, H - margin - buttonH, buttonW, buttonH);
@@ -352,14 +350,15 @@ Form1* liveForm = nullptr;  // for the fatal handler, which has no other way to 
 
 class Form1 {
  public:
-  explicit Form1(int dpi)
+  explicit Form1(int dpi) : Form1(dpi, form1Layout(dpi)) {}
+  Form1(int dpi, const Form1Layout& layout)
       : dpi_(dpi),
-        window_(toPixels(kClientWidth, dpi), toPixels(kClientHeight, dpi), kFormCaption),
-        Command1_(toPixels(kButtonLeft, dpi), toPixels(kButtonTop, dpi),
-                  toPixels(kButtonWidth, dpi), toPixels(kButtonHeight, dpi), kButtonCaption) {
+        window_(layout.clientWidth, layout.clientHeight, kFormCaption),
+        Command1_(layout.command1.x, layout.command1.y, layout.command1.width,
+                  layout.command1.height, kButtonCaption) {
     window_.end();
     window_.callback(&Form1::onClose, this);
-    Command1_.labelsize(scaled(FL_NORMAL_SIZE, dpi));
+    Command1_.labelsize(scaledFrom96(FL_NORMAL_SIZE, dpi));
     Command1_.callback(&Form1::onClick, this);
     // Bytes that fail after a click has returned are reported all the same, on this thread.
     events_.MSComm1().setFailureListener([this] { Fl::awake(&Form1::onLateFailure, this); });

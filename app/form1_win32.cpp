@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "app/form1.h"
+#include "app/form1_layout.h"
 #include "serial/wide_win32.h"
 
 namespace app {
@@ -48,8 +49,8 @@ int windowDpi(HWND hwnd) {
 SIZE windowSizeFor(int dpi) {
   using AdjustForDpiFn = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
   static const auto adjustForDpi = user32Function<AdjustForDpiFn>("AdjustWindowRectExForDpi");
-  const Layout layout = layoutFor(dpi);
-  RECT rect{0, 0, layout.client.cx, layout.client.cy};
+  const Form1Layout layout = form1Layout(dpi);
+  RECT rect{0, 0, layout.clientWidth, layout.clientHeight};
   if (!adjustForDpi || !adjustForDpi(&rect, kStyle, FALSE, kExStyle, static_cast<UINT>(dpi))) {
     ::AdjustWindowRectEx(&rect, kStyle, FALSE, kExStyle);
   }
@@ -100,14 +101,6 @@ void registerClass(WNDPROC windowProc) {
 }
 
 }  // namespace
-
-Layout layoutFor(int dpi) {
-  const int left = toPixels(kButtonLeft, dpi);
-  const int top = toPixels(kButtonTop, dpi);
-  return Layout{
-      {toPixels(kClientWidth, dpi), toPixels(kClientHeight, dpi)},
-      {left, top, left + toPixels(kButtonWidth, dpi), top + toPixels(kButtonHeight, dpi)}};
-}
 
 std::wstring reportText(const ErrorReport& report) { return toWide(report.text()); }
 
@@ -191,10 +184,8 @@ void Form1::applyDpi(int dpi, const RECT* suggested) {
   const RECT& at = suggested ? *suggested : now;
   ::SetWindowPos(window_, nullptr, at.left, at.top, size.cx, size.cy,
                  SWP_NOZORDER | SWP_NOACTIVATE | (suggested ? 0 : SWP_NOMOVE));
-  const Layout layout = layoutFor(dpi);
-  ::MoveWindow(command1_, layout.command1.left, layout.command1.top,
-               layout.command1.right - layout.command1.left,
-               layout.command1.bottom - layout.command1.top, TRUE);
+  const PixelRect button = form1Layout(dpi).command1;
+  ::MoveWindow(command1_, button.x, button.y, button.width, button.height, TRUE);
   if (HFONT font = createMessageFont(dpi)) {
     ::SendMessageW(command1_, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
     font_.reset(font);  // the button now holds the new one: the old one may go

@@ -27,6 +27,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -360,8 +362,8 @@ class Form1 {
     window_.callback(&Form1::onClose, this);
     Command1_.labelsize(scaledFrom96(FL_NORMAL_SIZE, dpi));
     Command1_.callback(&Form1::onClick, this);
-    // Bytes that fail after a click has returned are reported all the same, on this thread.
-    events_.MSComm1().setFailureListener([this] { Fl::awake(&Form1::onLateFailure, this); });
+    // Fl::awake hands the call to the event loop's thread; Fl::lock() lets any thread make it.
+    events_.wakeOnLateFailure([this] { Fl::awake(&Form1::onLateFailure, this); });
     if (signals_.fd() >= 0) Fl::add_fd(signals_.fd(), FL_READ, &Form1::onSignal, this);
     liveForm = this;
   }
@@ -455,8 +457,16 @@ void fatal(const char* format, ...) {
   // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized)
   (void)std::vsnprintf(message, sizeof message, format, args);
   va_end(args);
+  if (!liveForm) {
+    // Before Form1 was there: the display could not be opened.
+    try {
+      say(noWindowText(message));
+    } catch (...) {  // NOLINT(bugprone-empty-catch): it must not return; the exit code says it
+    }
+    std::exit(kNoWindowExitCode);
+  }
   say(message);
-  if (liveForm) liveForm->displayLost();
+  liveForm->displayLost();
   std::exit(kNoWindowExitCode);
 }
 
@@ -470,8 +480,14 @@ int runForm1() {
   // take as a click.
   Bool detectable = False;
   (void)XkbSetDetectableAutoRepeat(fl_display, True, &detectable);
-  Form1 form(dpi);
-  return form.run();
+  std::optional<Form1> form;
+  try {
+    form.emplace(dpi);
+  } catch (const std::exception& e) {
+    say(noWindowText(e.what()));
+    return kNoWindowExitCode;
+  }
+  return form->run();
 }
 
 }  // namespace app

@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <optional>
 #include <system_error>
 
 #include "app/form1.h"
@@ -132,8 +133,9 @@ Form1::Form1(serial::DeviceOpener opener, Alert alert)
   }
   // A monitor of its own may give the window another DPI than the system's.
   applyDpi(windowDpi(window_), nullptr);
-  // Bytes that fail after a click has returned are reported all the same, on this thread.
-  events_.MSComm1().setFailureListener(
+  // A posted message reaches this thread's loop from any thread; one the window is gone for is
+  // dropped with it.
+  events_.wakeOnLateFailure(
       [window = window_] { ::PostMessageW(window, kLateFailureMessage, 0, 0); });
 }
 
@@ -247,16 +249,16 @@ LRESULT Form1::handle(UINT message, WPARAM wParam, LPARAM lParam) {
 }  // namespace win32
 
 int runForm1() {
+  std::optional<win32::Form1> form;
   try {
-    win32::Form1 form;
-    form.show(SW_SHOWDEFAULT);
-    return form.run();
+    form.emplace();
   } catch (const std::exception& e) {
-    // The window itself could not be made: nothing else can tell the user.
-    ::MessageBoxW(nullptr, toWide(std::string("Project1: ") + e.what()).c_str(),
-                  toWide(kProgramTitle).c_str(), MB_OK | MB_ICONERROR);
+    // No window to own it: the box stands on its own.
+    win32::showErrorBox(nullptr, toWide(noWindowText(e.what())));
     return kNoWindowExitCode;
   }
+  form->show(SW_SHOWDEFAULT);
+  return form->run();
 }
 
 }  // namespace app

@@ -58,4 +58,6 @@ ErrorReport reportFor(const serial::SerialError& error) {
   return ErrorReport{error.number(), error.description(), opening};
 }
 
+std::string noWindowText(std::string_view why) { return texts::text(Text::NoWindow, {why}); }
+
 }  // namespace app

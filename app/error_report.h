@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "serial/serial_error.h"
 
@@ -25,5 +26,9 @@ inline constexpr int kInternalErrorNumber = 51;
 inline constexpr int kErrorExitCode = 1;
 // Exit code of a program that could not make its window, or lost the display it was shown on.
 inline constexpr int kNoWindowExitCode = 2;
+
+// What the user is told when the window cannot be made, for `why`; the program then ends with
+// kNoWindowExitCode.
+std::string noWindowText(std::string_view why);
 
 }  // namespace app

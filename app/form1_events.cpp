@@ -29,6 +29,12 @@ std::optional<ErrorReport> Form1Events::click() {
   }
 }
 
+void Form1Events::wakeOnLateFailure(std::function<void()> wake) {
+  // The failure itself stays with MSComm1 until lateFailure() takes it on the window's thread:
+  // the wake carries nothing, so a late one, or one too many, finds nothing and is harmless.
+  MSComm1_.setFailureListener(std::move(wake));
+}
+
 std::optional<ErrorReport> Form1Events::lateFailure() {
   if (ended_) return std::nullopt;
   if (const auto failure = MSComm1_.takeFailure()) return end(reportFor(*failure));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -17,14 +18,17 @@ class Form1Events {
  public:
   explicit Form1Events(serial::DeviceOpener opener = serial::openDevice);
 
-  serial::MSComm& MSComm1() { return MSComm1_; }
   const serial::MSComm& MSComm1() const { return MSComm1_; }
 
   // Command1_Click: one print test. Errors are not handled in it; they end the click where
   // they happen and come back as the report.
   std::optional<ErrorReport> click();
 
-  // MSComm1's failure listener ran: bytes failed after the click that queued them returned.
+  // Has `wake` run, on the serial control's thread, when bytes fail after the click that queued
+  // them returned: it should only make the window's thread call lateFailure(). Set before a click.
+  void wakeOnLateFailure(std::function<void()> wake);
+
+  // The window's thread was woken for a late failure: the report of it, once.
   std::optional<ErrorReport> lateFailure();
 
   // The window closed, or was told to, without an error: the receipt may still be going out,

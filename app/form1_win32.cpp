@@ -2,9 +2,11 @@
 
 #include <commctrl.h>
 
+#include <optional>
 #include <system_error>
 
 #include "app/form1.h"
+#include "app/form1_layout.h"
 #include "serial/wide_win32.h"
 
 namespace app {
@@ -48,8 +50,8 @@ int windowDpi(HWND hwnd) {
 SIZE windowSizeFor(int dpi) {
   using AdjustForDpiFn = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
   static const auto adjustForDpi = user32Function<AdjustForDpiFn>("AdjustWindowRectExForDpi");
-  const Layout layout = layoutFor(dpi);
-  RECT rect{0, 0, layout.client.cx, layout.client.cy};
+  const Form1Layout layout = form1Layout(dpi);
+  RECT rect{0, 0, layout.clientWidth, layout.clientHeight};
   if (!adjustForDpi || !adjustForDpi(&rect, kStyle, FALSE, kExStyle, static_cast<UINT>(dpi))) {
     ::AdjustWindowRectEx(&rect, kStyle, FALSE, kExStyle);
   }
@@ -101,14 +103,6 @@ void registerClass(WNDPROC windowProc) {
 
 }  // namespace
 
-Layout layoutFor(int dpi) {
-  const int left = toPixels(kButtonLeft, dpi);
-  const int top = toPixels(kButtonTop, dpi);
-  return Layout{
-      {toPixels(kClientWidth, dpi), toPixels(kClientHeight, dpi)},
-      {left, top, left + toPixels(kButtonWidth, dpi), top + toPixels(kButtonHeight, dpi)}};
-}
-
 std::wstring reportText(const ErrorReport& report) { return toWide(report.text()); }
 
 void showErrorBox(HWND owner, const std::wstring& text) {
@@ -139,8 +133,9 @@ Form1::Form1(serial::DeviceOpener opener, Alert alert)
   }
   // A monitor of its own may give the window another DPI than the system's.
   applyDpi(windowDpi(window_), nullptr);
-  // Bytes that fail after a click has returned are reported all the same, on this thread.
-  events_.MSComm1().setFailureListener(
+  // A posted message reaches this thread's loop from any thread; one the window is gone for is
+  // dropped with it.
+  events_.wakeOnLateFailure(
       [window = window_] { ::PostMessageW(window, kLateFailureMessage, 0, 0); });
 }
 
@@ -191,10 +186,8 @@ void Form1::applyDpi(int dpi, const RECT* suggested) {
   const RECT& at = suggested ? *suggested : now;
   ::SetWindowPos(window_, nullptr, at.left, at.top, size.cx, size.cy,
                  SWP_NOZORDER | SWP_NOACTIVATE | (suggested ? 0 : SWP_NOMOVE));
-  const Layout layout = layoutFor(dpi);
-  ::MoveWindow(command1_, layout.command1.left, layout.command1.top,
-               layout.command1.right - layout.command1.left,
-               layout.command1.bottom - layout.command1.top, TRUE);
+  const PixelRect button = form1Layout(dpi).command1;
+  ::MoveWindow(command1_, button.x, button.y, button.width, button.height, TRUE);
   if (HFONT font = createMessageFont(dpi)) {
     ::SendMessageW(command1_, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
     font_.reset(font);  // the button now holds the new one: the old one may go
@@ -256,16 +249,16 @@ LRESULT Form1::handle(UINT message, WPARAM wParam, LPARAM lParam) {
 }  // namespace win32
 
 int runForm1() {
+  std::optional<win32::Form1> form;
   try {
-    win32::Form1 form;
-    form.show(SW_SHOWDEFAULT);
-    return form.run();
+    form.emplace();
   } catch (const std::exception& e) {
-    // The window itself could not be made: nothing else can tell the user.
-    ::MessageBoxW(nullptr, toWide(std::string("Project1: ") + e.what()).c_str(),
-                  toWide(kProgramTitle).c_str(), MB_OK | MB_ICONERROR);
+    // No window to own it: the box stands on its own.
+    win32::showErrorBox(nullptr, toWide(noWindowText(e.what())));
     return kNoWindowExitCode;
   }
+  form->show(SW_SHOWDEFAULT);
+  return form->run();
 }
 
 }  // namespace app

@@ -15,13 +15,6 @@
 
 namespace app::win32 {
 
-// Form1's layout in pixels at a given dots per inch.
-struct Layout {
-  SIZE client;
-  RECT command1;
-};
-Layout layoutFor(int dpi);
-
 // The message box's body, as Windows takes it.
 std::wstring reportText(const ErrorReport& report);
 

@@ -18,6 +18,7 @@ namespace __gnu_cxx {
 void __verbose_terminate_handler() {
   static LONG entered = 0;
   if (::InterlockedExchange(&entered, 1) == 0) {
+    static_assert(app::kInternalErrorNumber == 51, "the words' stand-in below names it");
     std::wstring text = L"Error 51";  // should the words themselves fail
     try {
       const app::ErrorReport report{app::kInternalErrorNumber,

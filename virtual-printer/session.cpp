@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <variant>
 
+#include "posix/signal_fd.h"
 #include "virtual-printer/chatter.h"
 #include "virtual-printer/console_format.h"
 #include "virtual-printer/form_picture.h"
@@ -17,7 +18,6 @@
 #include "virtual-printer/path_file.h"
 #include "virtual-printer/printer_model.h"
 #include "virtual-printer/pseudo_terminal.h"
-#include "virtual-printer/signal_watch.h"
 #include "virtual-printer/summary_file.h"
 
 namespace vprinter {
@@ -190,8 +190,9 @@ void sendChatter(const PseudoTerminal& pty, Chatter& chatter) {
 }  // namespace
 
 bool runPrinter(const Options& options, std::ostream& out, std::ostream& err) {
-  // First, so that no thread a library starts later can take the signals.
-  SignalWatch signals;
+  // First, so that no thread a library starts later can take the signals. SIGHUP: the terminal
+  // it ran in went away.
+  posix::SignalFd signals({SIGINT, SIGTERM, SIGHUP});
   // A standard output nobody reads any more then fails with EPIPE instead of killing us.
   (void)std::signal(SIGPIPE, SIG_IGN);
 

@@ -34,11 +34,11 @@ TEST_F(Project1, WithoutADisplayItSaysSoOnOneLineAndEnds) {
   program_ = t().start(Port::Line, {{"DISPLAY", std::nullopt}});
   const auto status = waitForExit();
   ASSERT_TRUE(status);
-  EXPECT_TRUE(status->exited()) << status->describe();  // an error, not a crash
-  EXPECT_NE(status->code(), 0);
+  EXPECT_EQ(status->describe(), "exit code " + std::to_string(app::kNoWindowExitCode));
   const std::string err = program_->err();
   EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
   EXPECT_TRUE(!err.empty() && err.back() == '\n') << err;
+  EXPECT_EQ(err.rfind("Project1: The window could not be made: ", 0), 0u) << err;
   EXPECT_NE(err.find("display"), std::string::npos) << err;
   EXPECT_EQ(program_->out(), "");
   EXPECT_TRUE(portUntouched());

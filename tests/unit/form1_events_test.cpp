@@ -71,11 +71,11 @@ TEST(ErrorReport, ASerialErrorKeepsItsNumberAndDescriptionAndSaysWhetherAnything
   }
 }
 
-// Waits until MSComm1 says bytes failed after the click returned.
+// Waits until the window would be woken: bytes failed after the click returned.
 class FailureHeard {
  public:
   explicit FailureHeard(Form1Events& events) {
-    events.MSComm1().setFailureListener([this] {
+    events.wakeOnLateFailure([this] {
       std::lock_guard lock(mutex_);
       heard_ = true;
       told_.notify_all();

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "app/form1.h"
+#include "app/form1_layout.h"
 #include "app/form1_win32.h"
 #include "tests/golden/golden_job.h"
 #include "tests/support/stand_in_device.h"
@@ -44,18 +45,18 @@ TEST_F(Form1Window, IsBuiltAsTheFormSaysWithThePortClosed) {
   EXPECT_EQ(::GetWindowLongW(form.command1(), GWL_STYLE) & WS_TABSTOP, WS_TABSTOP);
 
   // The frame is sized so that the client area, not the window, has the form's size.
-  const auto layout = app::win32::layoutFor(form.dpi());
+  const app::Form1Layout layout = app::form1Layout(form.dpi());
   RECT client{};
   ::GetClientRect(form.window(), &client);
-  EXPECT_EQ(client.right, layout.client.cx);
-  EXPECT_EQ(client.bottom, layout.client.cy);
+  EXPECT_EQ(client.right, layout.clientWidth);
+  EXPECT_EQ(client.bottom, layout.clientHeight);
   RECT button{};
   ::GetWindowRect(form.command1(), &button);
   ::MapWindowPoints(nullptr, form.window(), reinterpret_cast<POINT*>(&button), 2);
-  EXPECT_EQ(button.left, layout.command1.left);
-  EXPECT_EQ(button.top, layout.command1.top);
-  EXPECT_EQ(button.right, layout.command1.right);
-  EXPECT_EQ(button.bottom, layout.command1.bottom);
+  EXPECT_EQ(button.left, layout.command1.x);
+  EXPECT_EQ(button.top, layout.command1.y);
+  EXPECT_EQ(button.right - button.left, layout.command1.width);
+  EXPECT_EQ(button.bottom - button.top, layout.command1.height);
 
   // The button speaks in the system's message font, not the old bitmap System font.
   const auto font = reinterpret_cast<HFONT>(::SendMessageW(form.command1(), WM_GETFONT, 0, 0));

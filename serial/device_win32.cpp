@@ -5,11 +5,16 @@
 
 #include "serial/internal/comm_config_win32.h"
 #include "serial/internal/line_watch.h"
-#include "serial/wide_win32.h"
 #include "texts/language_win32.h"
 #include "texts/texts.h"
+#include "win32/wide.h"
 
 namespace serial {
+
+using ::win32::toUtf8;
+using ::win32::toWide;
+using ::win32::UniqueHandle;
+
 namespace {
 
 using texts::Text;
@@ -28,12 +33,11 @@ std::optional<std::size_t> outputQueued(HANDLE h) {
 
 Win32Device::Win32Device(std::wstring path, const Settings& settings,
                          win32::Exclusivity exclusivity)
-    : path_(win32::toUtf8(path)), settings_(settings) {
+    : path_(toUtf8(path)), settings_(settings) {
   if (exclusivity == win32::Exclusivity::LockFile) lock(path);
   // Share mode 0: nobody else may open the port while we hold it.
-  handle_ =
-      win32::UniqueHandle(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  handle_ = UniqueHandle(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!handle_) {
     const DWORD error = ::GetLastError();
     fail(win32::openErrorCode(error), Text::DoingOpen, win32::systemReason(error),
@@ -75,8 +79,7 @@ void Win32Device::lock(const std::wstring& path) {
   if (error == ERROR_SHARING_VIOLATION) fail(ErrorCode::InUse, Text::DoingOpen, error);
   // Without the lock another copy of the program could share the port, and the two
   // receipts would come out mixed: better not to print at all.
-  const std::string where =
-      file.empty() ? texts::text(Text::TheTemporaryFolder) : win32::toUtf8(file);
+  const std::string where = file.empty() ? texts::text(Text::TheTemporaryFolder) : toUtf8(file);
   fail(ErrorCode::OpenFailed, Text::DoingLock,
        texts::text(Text::NoLockFile, {where, win32::systemReason(error)}),
        texts::text(Text::WineAdviceNoLockFile));
@@ -174,7 +177,7 @@ std::unique_ptr<Win32Device> openWin32Device(const std::wstring& path, const Set
 }
 
 std::unique_ptr<Device> openDevice(const Settings& settings) {
-  return openWin32Device(win32::toWide(devicePath(settings.port)), settings);
+  return openWin32Device(toWide(devicePath(settings.port)), settings);
 }
 
 std::string devicePath(int port) { return "\\\\.\\COM" + std::to_string(port); }

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "serial/device.h"
-#include "serial/internal/unique_handle_win32.h"
 #include "serial/serial_error.h"
+#include "win32/unique_handle.h"
 
 namespace serial {
 namespace win32 {
@@ -50,8 +50,8 @@ class Win32Device final : public Device {
 
   std::string path_;  // UTF-8, for messages
   Settings settings_;
-  win32::UniqueHandle lock_;  // released after the port
-  win32::UniqueHandle handle_;
+  ::win32::UniqueHandle lock_;  // released after the port
+  ::win32::UniqueHandle handle_;
   bool drained_ = true;           // nothing written since the last drain
   bool discardUndrained_ = true;  // not for a pseudo-terminal under Wine
 };
@@ -64,7 +64,8 @@ namespace win32 {
 
 // The lock file for `path` in the temporary folder, opened unshared and deleted on close.
 // `error` is ERROR_SHARING_VIOLATION while another holds it; `file` is where it is.
-UniqueHandle lockPort(const std::wstring& path, DWORD* error, std::wstring* file = nullptr);
+::win32::UniqueHandle lockPort(const std::wstring& path, DWORD* error,
+                               std::wstring* file = nullptr);
 
 // The error for a CreateFile failure: a held COM port answers "access denied".
 ErrorCode openErrorCode(DWORD error);

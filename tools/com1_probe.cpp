@@ -18,7 +18,6 @@
 #include "serial/device_win32.h"
 #include "serial/mscomm.h"
 #include "serial/serial_error.h"
-#include "serial/wide_win32.h"
 
 namespace {
 

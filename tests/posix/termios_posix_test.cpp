@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "serial/device_posix.h"
+#include "serial/device.h"
 #include "serial/serial_error.h"
 #include "tests/support/language.h"
 #include "tests/support/pty_pair.h"
@@ -298,7 +298,7 @@ TEST(PosixDeviceSettings, WhatTheLineCannotCarryIsRefusedAndThePortKeepsItsSetti
     termios before{};
     ASSERT_EQ(tcgetattr(pty.slave(), &before), 0);
     try {
-      serial::openPosixDevice(pty.slavePath(), c.settings);
+      serial::openDeviceAt(pty.slavePath(), c.settings);
       ADD_FAILURE() << "opened";
     } catch (const serial::SerialError& e) {
       EXPECT_EQ(e.code(), ErrorCode::SettingsRejected);

@@ -5,8 +5,9 @@
 #include <vector>
 
 #include "serial/big5.h"
-#include "serial/device_win32.h"
+#include "serial/internal/device_win32.h"
 #include "tests/support/language.h"
+#include "win32/wide.h"
 
 namespace {
 
@@ -16,7 +17,7 @@ using serial::SerialError;
 // Never a COM port name: these tests open files and Windows devices that are not ports.
 SerialError errorOpening(const std::wstring& path) {
   try {
-    serial::openWin32Device(path, {});
+    serial::openDeviceAt(win32::toUtf8(path), {});
   } catch (const SerialError& e) {
     return e;
   }
@@ -283,7 +284,7 @@ TEST_F(Win32DeviceOpen, WithoutALockFileWineRefusesThePortAndWindowsNeedsNone) {
     const TemporaryFolderSetTo temp(c.folder);
     const auto error = [&](serial::win32::Exclusivity exclusivity) {
       try {
-        serial::openWin32Device(port, {}, exclusivity);
+        const serial::Win32Device device(port, {}, exclusivity);
       } catch (const SerialError& e) {
         return e;
       }
@@ -311,7 +312,7 @@ TEST_F(Win32DeviceOpen, OnWindowsTheDriverAloneDecidesWhoHasThePort) {
   ASSERT_TRUE(lock) << error;
   // A lock file left by a copy under Wine means nothing to a copy that takes none.
   try {
-    serial::openWin32Device(path, {}, serial::win32::Exclusivity::Driver);
+    const serial::Win32Device device(path, {}, serial::win32::Exclusivity::Driver);
     ADD_FAILURE() << "opened";
   } catch (const SerialError& e) {
     EXPECT_EQ(e.code(), ErrorCode::NoSuchPort) << e.description();

@@ -1,4 +1,4 @@
-#include "serial/device_posix.h"
+#include "serial/device.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -246,12 +246,12 @@ class PosixDevice final : public Device {
 
 }  // namespace
 
-std::unique_ptr<Device> openPosixDevice(const std::string& path, const Settings& settings) {
+std::unique_ptr<Device> openDeviceAt(const std::string& path, const Settings& settings) {
   return std::make_unique<PosixDevice>(path, settings);
 }
 
 std::unique_ptr<Device> openDevice(const Settings& settings) {
-  return openPosixDevice(devicePath(settings.port), settings);
+  return openDeviceAt(devicePath(settings.port), settings);
 }
 
 std::string devicePath(int port) { return "/dev/ttyS" + std::to_string(port - 1); }

@@ -46,7 +46,7 @@ class Win32Device final : public Device {
   [[noreturn]] void fail(ErrorCode code, Operation operation, const std::string& reason,
                          const std::string& advice = {}) const;
   void lock(const std::wstring& path);
-  void applySettings();
+  void applyLineSettings();
 
   std::string path_;  // UTF-8, for messages
   Settings settings_;
@@ -55,10 +55,6 @@ class Win32Device final : public Device {
   bool drained_ = true;           // nothing written since the last drain
   bool discardUndrained_ = true;  // not for a pseudo-terminal under Wine
 };
-
-std::unique_ptr<Win32Device> openWin32Device(
-    const std::wstring& path, const Settings& settings,
-    win32::Exclusivity exclusivity = win32::exclusivityHere());
 
 namespace win32 {
 

@@ -1,4 +1,4 @@
-#include "serial/device_win32.h"
+#include "serial/internal/device_win32.h"
 
 #include <algorithm>
 #include <thread>
@@ -62,7 +62,7 @@ Win32Device::Win32Device(std::wstring path, const Settings& settings,
   // its reader may still take what is queued there, so nothing of it is discarded.
   DWORD modem = 0;
   discardUndrained_ = !win32::underWine() || ::GetCommModemStatus(handle_.get(), &modem);
-  applySettings();
+  applyLineSettings();
 }
 
 Win32Device::~Win32Device() {
@@ -85,7 +85,7 @@ void Win32Device::lock(const std::wstring& path) {
        texts::text(Text::WineAdviceNoLockFile));
 }
 
-void Win32Device::applySettings() {
+void Win32Device::applyLineSettings() {
   if (const auto bad = win32::unsupportedSettings(settings_); !bad.empty()) {
     fail(ErrorCode::SettingsRejected, "SetCommState", texts::text(Text::Unsupported, {bad}));
   }
@@ -171,13 +171,12 @@ void Win32Device::fail(ErrorCode code, Operation operation, const std::string& r
       advice.empty() ? win32::advice(code, win32::hostHere(), !discardUndrained_) : advice);
 }
 
-std::unique_ptr<Win32Device> openWin32Device(const std::wstring& path, const Settings& settings,
-                                             win32::Exclusivity exclusivity) {
-  return std::make_unique<Win32Device>(path, settings, exclusivity);
+std::unique_ptr<Device> openDeviceAt(const std::string& path, const Settings& settings) {
+  return std::make_unique<Win32Device>(toWide(path), settings);
 }
 
 std::unique_ptr<Device> openDevice(const Settings& settings) {
-  return openWin32Device(toWide(devicePath(settings.port)), settings);
+  return openDeviceAt(devicePath(settings.port), settings);
 }
 
 std::string devicePath(int port) { return "\\\\.\\COM" + std::to_string(port); }

@@ -61,7 +61,7 @@ int clicks(int count) {
 }
 
 int hold(double seconds) {
-  const serial::Win32Device device(kCom1, {});
+  const serial::internal::Win32Device device(kCom1, {});
   std::printf("held\n");
   std::fflush(stdout);
   ::Sleep(static_cast<DWORD>(seconds * 1000));
@@ -69,11 +69,12 @@ int hold(double seconds) {
 }
 
 int lines() {
-  const serial::Win32Device device(kCom1, {});
+  const serial::internal::Win32Device device(kCom1, {});
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
   if (!::GetCommState(device.handle(), &dcb)) {
-    std::printf("GetCommState failed: %s\n", serial::win32::systemReason(::GetLastError()).c_str());
+    std::printf("GetCommState failed: %s\n",
+                serial::internal::systemReason(::GetLastError()).c_str());
     return 1;
   }
   std::printf("BaudRate=%lu ByteSize=%u Parity=%u StopBits=%u fDtrControl=%u fRtsControl=%u\n",
@@ -83,7 +84,7 @@ int lines() {
   if (::GetCommModemStatus(device.handle(), &status)) {
     std::printf("ModemStatus=0x%04lx\n", status);
   } else {
-    std::printf("ModemStatus=%s\n", serial::win32::systemReason(::GetLastError()).c_str());
+    std::printf("ModemStatus=%s\n", serial::internal::systemReason(::GetLastError()).c_str());
   }
   std::fflush(stdout);
   return 0;

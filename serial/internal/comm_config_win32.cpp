@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <limits>
 
-namespace serial::win32 {
+namespace serial::internal {
 
 std::string unsupportedSettings(const Settings& s) {
   if (s.baud == 0) return "baud rate 0";
@@ -87,4 +87,4 @@ std::string lineSettingsMismatch(const DCB& wanted, const DCB& got) {
   return kept;
 }
 
-}  // namespace serial::win32
+}  // namespace serial::internal

@@ -7,7 +7,7 @@
 
 #include "serial/settings.h"
 
-namespace serial::win32 {
+namespace serial::internal {
 
 // Empty when the settings can be put in a DCB, else what is wrong with them.
 std::string unsupportedSettings(const Settings& settings);
@@ -28,4 +28,4 @@ COMMTIMEOUTS makeTimeouts(const Settings& settings);
 // bytes (speed, framing, flow control), else which of them it kept differently.
 std::string lineSettingsMismatch(const DCB& wanted, const DCB& got);
 
-}  // namespace serial::win32
+}  // namespace serial::internal

@@ -9,11 +9,11 @@
 #include "texts/texts.h"
 #include "win32/wide.h"
 
-namespace serial {
+namespace serial::internal {
 
-using ::win32::toUtf8;
-using ::win32::toWide;
-using ::win32::UniqueHandle;
+using win32::toUtf8;
+using win32::toWide;
+using win32::UniqueHandle;
 
 namespace {
 
@@ -31,17 +31,15 @@ std::optional<std::size_t> outputQueued(HANDLE h) {
 
 }  // namespace
 
-Win32Device::Win32Device(std::wstring path, const Settings& settings,
-                         win32::Exclusivity exclusivity)
+Win32Device::Win32Device(std::wstring path, const Settings& settings, Exclusivity exclusivity)
     : path_(toUtf8(path)), settings_(settings) {
-  if (exclusivity == win32::Exclusivity::LockFile) lock(path);
+  if (exclusivity == Exclusivity::LockFile) lock(path);
   // Share mode 0: nobody else may open the port while we hold it.
   handle_ = UniqueHandle(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!handle_) {
     const DWORD error = ::GetLastError();
-    fail(win32::openErrorCode(error), Text::DoingOpen, win32::systemReason(error),
-         win32::openAdvice(error));
+    fail(openErrorCode(error), Text::DoingOpen, systemReason(error), openAdvice(error));
   }
   const DWORD type = ::GetFileType(handle_.get());
   // A device of no known type is no port at all: Wine hands out one for a COM port whose
@@ -61,7 +59,7 @@ Win32Device::Win32Device(std::wstring path, const Settings& settings,
   // Under Wine a port without modem lines is a pseudo-terminal: closing it never waits, and
   // its reader may still take what is queued there, so nothing of it is discarded.
   DWORD modem = 0;
-  discardUndrained_ = !win32::underWine() || ::GetCommModemStatus(handle_.get(), &modem);
+  discardUndrained_ = !underWine() || ::GetCommModemStatus(handle_.get(), &modem);
   applyLineSettings();
 }
 
@@ -74,26 +72,26 @@ Win32Device::~Win32Device() {
 void Win32Device::lock(const std::wstring& path) {
   DWORD error = 0;
   std::wstring file;
-  lock_ = win32::lockPort(path, &error, &file);
+  lock_ = lockPort(path, &error, &file);
   if (lock_) return;
   if (error == ERROR_SHARING_VIOLATION) fail(ErrorCode::InUse, Text::DoingOpen, error);
   // Without the lock another copy of the program could share the port, and the two
   // receipts would come out mixed: better not to print at all.
   const std::string where = file.empty() ? texts::text(Text::TheTemporaryFolder) : toUtf8(file);
   fail(ErrorCode::OpenFailed, Text::DoingLock,
-       texts::text(Text::NoLockFile, {where, win32::systemReason(error)}),
+       texts::text(Text::NoLockFile, {where, systemReason(error)}),
        texts::text(Text::WineAdviceNoLockFile));
 }
 
 void Win32Device::applyLineSettings() {
-  if (const auto bad = win32::unsupportedSettings(settings_); !bad.empty()) {
+  if (const auto bad = unsupportedSettings(settings_); !bad.empty()) {
     fail(ErrorCode::SettingsRejected, "SetCommState", texts::text(Text::Unsupported, {bad}));
   }
   // Only a recommendation to the driver, which may keep its own sizes: not worth failing for.
   ::SetupComm(handle_.get(), static_cast<DWORD>(settings_.inBufferSize),
               static_cast<DWORD>(settings_.outBufferSize));
 
-  DCB wanted = win32::makeDcb(settings_);
+  DCB wanted = makeDcb(settings_);
   if (!::SetCommState(handle_.get(), &wanted)) {
     fail(ErrorCode::SettingsRejected, "SetCommState", ::GetLastError());
   }
@@ -103,11 +101,11 @@ void Win32Device::applyLineSettings() {
   if (!::GetCommState(handle_.get(), &got)) {
     fail(ErrorCode::SettingsRejected, "GetCommState", ::GetLastError());
   }
-  if (const auto kept = win32::lineSettingsMismatch(wanted, got); !kept.empty()) {
+  if (const auto kept = lineSettingsMismatch(wanted, got); !kept.empty()) {
     fail(ErrorCode::SettingsRejected, "SetCommState", texts::text(Text::PortKept, {kept}));
   }
 
-  COMMTIMEOUTS timeouts = win32::makeTimeouts(settings_);
+  COMMTIMEOUTS timeouts = makeTimeouts(settings_);
   if (!::SetCommTimeouts(handle_.get(), &timeouts)) {
     fail(ErrorCode::SettingsRejected, "SetCommTimeouts", ::GetLastError());
   }
@@ -159,7 +157,7 @@ void Win32Device::drain() {
 }
 
 void Win32Device::fail(ErrorCode code, Operation operation, DWORD error) const {
-  fail(code, operation, win32::systemReason(error));
+  fail(code, operation, systemReason(error));
 }
 
 void Win32Device::fail(ErrorCode code, Operation operation, const std::string& reason,
@@ -168,11 +166,15 @@ void Win32Device::fail(ErrorCode code, Operation operation, const std::string& r
   // finds no file.
   throw serialError(
       code, portName(settings_), path_, operation.text(), reason,
-      advice.empty() ? win32::advice(code, win32::hostHere(), !discardUndrained_) : advice);
+      advice.empty() ? internal::advice(code, hostHere(), !discardUndrained_) : advice);
 }
 
+}  // namespace serial::internal
+
+namespace serial {
+
 std::unique_ptr<Device> openDeviceAt(const std::string& path, const Settings& settings) {
-  return std::make_unique<Win32Device>(toWide(path), settings);
+  return std::make_unique<internal::Win32Device>(win32::toWide(path), settings);
 }
 
 std::unique_ptr<Device> openDevice(const Settings& settings) {
@@ -181,7 +183,9 @@ std::unique_ptr<Device> openDevice(const Settings& settings) {
 
 std::string devicePath(int port) { return "\\\\.\\COM" + std::to_string(port); }
 
-namespace win32 {
+}  // namespace serial
+
+namespace serial::internal {
 
 bool underWine() {
   static const bool wine =
@@ -271,5 +275,4 @@ std::string systemReason(DWORD error) {
                       : texts::text(Text::SystemReason, {toUtf8(text), number});
 }
 
-}  // namespace win32
-}  // namespace serial
+}  // namespace serial::internal

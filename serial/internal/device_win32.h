@@ -10,8 +10,7 @@
 #include "serial/serial_error.h"
 #include "win32/unique_handle.h"
 
-namespace serial {
-namespace win32 {
+namespace serial::internal {
 
 // What keeps a second program off the port. Windows' serial drivers refuse a second opener;
 // Wine's do not, so there a lock file of our own does it.
@@ -22,14 +21,12 @@ Exclusivity exclusivityHere();
 
 bool underWine();
 
-}  // namespace win32
-
 // The Windows device behind openDevice(): a communications handle held exclusively.
 class Win32Device final : public Device {
  public:
   // Opens `path` ("\\.\COM1") and applies the settings; throws SerialError.
   Win32Device(std::wstring path, const Settings& settings,
-              win32::Exclusivity exclusivity = win32::exclusivityHere());
+              Exclusivity exclusivity = exclusivityHere());
   // Output that was never drained (a write or drain failed) is discarded first, so that
   // closing cannot wait on it.
   ~Win32Device() override;
@@ -50,18 +47,15 @@ class Win32Device final : public Device {
 
   std::string path_;  // UTF-8, for messages
   Settings settings_;
-  ::win32::UniqueHandle lock_;  // released after the port
-  ::win32::UniqueHandle handle_;
+  win32::UniqueHandle lock_;  // released after the port
+  win32::UniqueHandle handle_;
   bool drained_ = true;           // nothing written since the last drain
   bool discardUndrained_ = true;  // not for a pseudo-terminal under Wine
 };
 
-namespace win32 {
-
 // The lock file for `path` in the temporary folder, opened unshared and deleted on close.
 // `error` is ERROR_SHARING_VIOLATION while another holds it; `file` is where it is.
-::win32::UniqueHandle lockPort(const std::wstring& path, DWORD* error,
-                               std::wstring* file = nullptr);
+win32::UniqueHandle lockPort(const std::wstring& path, DWORD* error, std::wstring* file = nullptr);
 
 // The error for a CreateFile failure: a held COM port answers "access denied".
 ErrorCode openErrorCode(DWORD error);
@@ -81,5 +75,4 @@ std::string openAdvice(DWORD error, Host host = hostHere());
 // The system's text for an error, with its number: "Access is denied. (error 5)".
 std::string systemReason(DWORD error);
 
-}  // namespace win32
-}  // namespace serial
+}  // namespace serial::internal

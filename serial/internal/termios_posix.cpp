@@ -7,7 +7,7 @@
 
 #include "texts/texts.h"
 
-namespace serial::posix {
+namespace serial::internal {
 namespace {
 
 constexpr struct {
@@ -174,4 +174,4 @@ std::string systemReason(int err) {
                      {said ? said : std::strerror(err), std::to_string(err)});
 }
 
-}  // namespace serial::posix
+}  // namespace serial::internal

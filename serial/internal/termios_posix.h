@@ -7,7 +7,7 @@
 #include "serial/serial_error.h"
 #include "serial/settings.h"
 
-namespace serial::posix {
+namespace serial::internal {
 
 // Empty when the settings can be put in a termios, else what is wrong with them.
 std::string unsupportedSettings(const Settings& settings);
@@ -40,4 +40,4 @@ std::string openAdvice(int err, const PortKind& port = {});
 // The system's text for an errno, with its number: "No such file or directory (errno 2)".
 std::string systemReason(int err);
 
-}  // namespace serial::posix
+}  // namespace serial::internal

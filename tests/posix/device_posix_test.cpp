@@ -369,10 +369,11 @@ TEST(ModemLines, RaisedAndDroppedAsSetAndOnlyAPtyMayRefuse) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     std::vector<std::pair<unsigned long, int>> calls;
-    const int err = serial::setModemLines({}, c.pty, [&](unsigned long request, int bits) {
-      calls.emplace_back(request, bits);
-      return c.refuse;
-    });
+    const int err =
+        serial::internal::setModemLines({}, c.pty, [&](unsigned long request, int bits) {
+          calls.emplace_back(request, bits);
+          return c.refuse;
+        });
     EXPECT_EQ(err, c.expected);
     ASSERT_GE(calls.size(), 1u);
     EXPECT_EQ(calls[0], std::make_pair(static_cast<unsigned long>(TIOCMBIS), TIOCM_DTR));

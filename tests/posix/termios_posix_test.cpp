@@ -24,7 +24,7 @@ using serial::ErrorCode;
 using serial::Handshaking;
 using serial::Parity;
 using serial::Settings;
-using serial::posix::makeTermios;
+using serial::internal::makeTermios;
 
 // What a fresh terminal has: cooked, echoing, LF to CR LF.
 termios cooked() {
@@ -59,7 +59,7 @@ TEST(Termios, SettingsATermiosCannotHoldAreNamedAsOnWindows) {
       {{.stopBits = 3}, "3 stop bits"},
       {{.writeTimeout = -1ms}, "write timeout"},
   };
-  for (const auto& c : cases) EXPECT_EQ(serial::posix::unsupportedSettings(c.settings), c.named);
+  for (const auto& c : cases) EXPECT_EQ(serial::internal::unsupportedSettings(c.settings), c.named);
 }
 
 TEST(Termios, TheDefaultSettingsMakeARawLineWhateverThePortHad) {
@@ -145,7 +145,7 @@ TEST(Termios, AReadBackNamesWhatThePortKeptOfWhatMatters) {
     SCOPED_TRACE(c.name);
     termios got = wanted;
     c.change(got);
-    EXPECT_EQ(serial::posix::lineSettingsMismatch(wanted, got), c.kept);
+    EXPECT_EQ(serial::internal::lineSettingsMismatch(wanted, got), c.kept);
   }
 }
 
@@ -168,8 +168,8 @@ TEST(Termios, OpenErrorsFollowWhatTheSystemSaid) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.err);
-    EXPECT_EQ(serial::posix::openErrorCode(c.err), c.code);
-    EXPECT_EQ(serial::posix::openAdvice(c.err), serial::posix::advice(c.code));
+    EXPECT_EQ(serial::internal::openErrorCode(c.err), c.code);
+    EXPECT_EQ(serial::internal::openAdvice(c.err), serial::internal::advice(c.code));
   }
   // Linux names the usual culprits.
   const struct {
@@ -184,10 +184,10 @@ TEST(Termios, OpenErrorsFollowWhatTheSystemSaid) {
       {ErrorCode::PermissionDenied, {"sudo adduser $USER dialout", "log out and in again"}},
   };
   for (const auto& c : culprits) {
-    const std::string advice = serial::posix::advice(c.code);
+    const std::string advice = serial::internal::advice(c.code);
     for (const char* name : c.names) EXPECT_NE(advice.find(name), std::string::npos) << advice;
   }
-  EXPECT_EQ(serial::posix::systemReason(ENOENT), "No such file or directory (errno 2)");
+  EXPECT_EQ(serial::internal::systemReason(ENOENT), "No such file or directory (errno 2)");
 }
 
 // Every error a user can meet on Linux: advice that is true there and says what to do.
@@ -197,12 +197,12 @@ TEST(Termios, EveryErrorsAdviceFitsLinuxAndThePortBehindPortOne) {
       ErrorCode::PermissionDenied, ErrorCode::NotSerialDevice, ErrorCode::SettingsRejected,
       ErrorCode::WriteFailed,      ErrorCode::WriteTimedOut,
   };
-  const serial::posix::PortKind kinds[] = {{}, {"ttyUSB0", false}, {"ttyS0", true}};
+  const serial::internal::PortKind kinds[] = {{}, {"ttyUSB0", false}, {"ttyS0", true}};
   for (const auto& kind : kinds) {
     for (const ErrorCode code : reachable) {
       SCOPED_TRACE(std::to_string(static_cast<int>(code)) + " on " + kind.kernelName +
                    (kind.pseudoTerminal ? " (pty)" : ""));
-      const std::string advice = serial::posix::advice(code, kind);
+      const std::string advice = serial::internal::advice(code, kind);
       for (const char* windows : {"Device Manager", "COM3", "Wine", "COM Port Number"}) {
         EXPECT_EQ(advice.find(windows), std::string::npos) << advice;
       }
@@ -214,14 +214,14 @@ TEST(Termios, EveryErrorsAdviceFitsLinuxAndThePortBehindPortOne) {
     }
   }
   // The console to stop is the one of the device that stands in for port 1.
-  const std::string adapter = serial::posix::advice(ErrorCode::InUse, {"ttyUSB0", false});
+  const std::string adapter = serial::internal::advice(ErrorCode::InUse, {"ttyUSB0", false});
   EXPECT_NE(adapter.find("serial-getty@ttyUSB0"), std::string::npos) << adapter;
   EXPECT_EQ(adapter.find("ttyS0"), std::string::npos) << adapter;
   // With no handshaking a printer cannot stop the line: 8021 points at this side.
-  const std::string port = serial::posix::advice(ErrorCode::WriteTimedOut, {});
+  const std::string port = serial::internal::advice(ErrorCode::WriteTimedOut, {});
   EXPECT_NE(port.find("Unplug the adapter"), std::string::npos) << port;
   EXPECT_EQ(port.find("paper"), std::string::npos) << port;
-  const std::string pty = serial::posix::advice(ErrorCode::WriteTimedOut, {"", true});
+  const std::string pty = serial::internal::advice(ErrorCode::WriteTimedOut, {"", true});
   EXPECT_NE(pty.find("stopped reading"), std::string::npos) << pty;
 }
 
@@ -233,11 +233,11 @@ TEST(Termios, InChineseEveryErrorsAdviceFitsLinux) {
       ErrorCode::PermissionDenied, ErrorCode::NotSerialDevice, ErrorCode::SettingsRejected,
       ErrorCode::WriteFailed,      ErrorCode::WriteTimedOut,
   };
-  const serial::posix::PortKind kinds[] = {{}, {"ttyUSB0", false}, {"ttyS0", true}};
+  const serial::internal::PortKind kinds[] = {{}, {"ttyUSB0", false}, {"ttyS0", true}};
   for (const auto& kind : kinds) {
     for (const ErrorCode code : reachable) {
       SCOPED_TRACE(std::to_string(static_cast<int>(code)) + " on " + kind.kernelName);
-      const std::string advice = serial::posix::advice(code, kind);
+      const std::string advice = serial::internal::advice(code, kind);
       EXPECT_TRUE(advice.find("序列埠") != std::string::npos ||
                   advice.find("虛擬終端機") != std::string::npos)
           << advice;
@@ -247,13 +247,13 @@ TEST(Termios, InChineseEveryErrorsAdviceFitsLinux) {
       EXPECT_EQ(advice.find("不完整"), std::string::npos) << advice;
     }
   }
-  const std::string adapter = serial::posix::advice(ErrorCode::InUse, {"ttyUSB0", false});
+  const std::string adapter = serial::internal::advice(ErrorCode::InUse, {"ttyUSB0", false});
   EXPECT_NE(adapter.find("sudo systemctl stop serial-getty@ttyUSB0"), std::string::npos) << adapter;
-  const std::string denied = serial::posix::advice(ErrorCode::PermissionDenied);
+  const std::string denied = serial::internal::advice(ErrorCode::PermissionDenied);
   EXPECT_NE(denied.find("sudo adduser $USER dialout"), std::string::npos) << denied;
   // The system's words in the same language where the C library has them, its number as is.
-  EXPECT_TRUE(serial::posix::systemReason(ENOENT).ends_with("（errno 2）"))
-      << serial::posix::systemReason(ENOENT);
+  EXPECT_TRUE(serial::internal::systemReason(ENOENT).ends_with("（errno 2）"))
+      << serial::internal::systemReason(ENOENT);
 }
 
 TEST(Termios, ThePortIsNamedAsTheKernelNamesTheDeviceBehindIt) {
@@ -268,15 +268,15 @@ TEST(Termios, ThePortIsNamedAsTheKernelNamesTheDeviceBehindIt) {
   std::filesystem::create_directories(sysfs / "dev" / "char");
   std::filesystem::create_directory_symlink("../../devices/pci0000:00/usb1/1-1/ttyUSB0/tty/ttyUSB0",
                                             sysfs / "dev" / "char" / number);
-  EXPECT_EQ(serial::posix::kernelName(pty.slavePath(), sysfs), "ttyUSB0");
+  EXPECT_EQ(serial::internal::kernelName(pty.slavePath(), sysfs), "ttyUSB0");
   // Pseudo-terminals have no entry of their own.
-  EXPECT_EQ(serial::posix::kernelName(pty.slavePath()), "");
-  EXPECT_EQ(serial::posix::kernelName("/nonexistent/ttyS0", sysfs), "");
+  EXPECT_EQ(serial::internal::kernelName(pty.slavePath()), "");
+  EXPECT_EQ(serial::internal::kernelName("/nonexistent/ttyS0", sysfs), "");
   std::filesystem::remove_all(sysfs);
 
-  EXPECT_EQ(serial::posix::shownDevice("/dev/ttyS0", "ttyUSB0"), "/dev/ttyUSB0 as /dev/ttyS0");
-  EXPECT_EQ(serial::posix::shownDevice("/dev/ttyS0", "ttyS0"), "/dev/ttyS0");
-  EXPECT_EQ(serial::posix::shownDevice("/dev/pts/3", ""), "/dev/pts/3");
+  EXPECT_EQ(serial::internal::shownDevice("/dev/ttyS0", "ttyUSB0"), "/dev/ttyUSB0 as /dev/ttyS0");
+  EXPECT_EQ(serial::internal::shownDevice("/dev/ttyS0", "ttyS0"), "/dev/ttyS0");
+  EXPECT_EQ(serial::internal::shownDevice("/dev/pts/3", ""), "/dev/pts/3");
 }
 
 // A setting the line cannot carry is refused, as on Windows, before the port is touched:

@@ -8,8 +8,8 @@ using namespace std::chrono_literals;
 using serial::Handshaking;
 using serial::Parity;
 using serial::Settings;
-using serial::win32::makeDcb;
-using serial::win32::makeTimeouts;
+using serial::internal::makeDcb;
+using serial::internal::makeTimeouts;
 
 TEST(Dcb, TheDefaultSettingsSetEveryFieldThePortMightHaveKept) {
   const DCB d = makeDcb(Settings{});
@@ -156,7 +156,7 @@ TEST(Dcb, SettingsADcbCannotHoldAreNamed) {
       {{.writeTimeout = -1ms}, "write timeout"},
       {{.writeTimeout = std::chrono::milliseconds(MAXDWORD)}, "write timeout"},
   };
-  for (const auto& c : cases) EXPECT_EQ(serial::win32::unsupportedSettings(c.settings), c.named);
+  for (const auto& c : cases) EXPECT_EQ(serial::internal::unsupportedSettings(c.settings), c.named);
 }
 
 TEST(Timeouts, ReadsReturnAtOnceAndAWriteCallReturnsWithinASliceWhateverItSent) {
@@ -213,7 +213,7 @@ TEST(Dcb, AReadBackNamesWhatThePortKeptOfWhatMatters) {
     SCOPED_TRACE(c.name);
     DCB got = wanted;
     c.change(got);
-    EXPECT_EQ(serial::win32::lineSettingsMismatch(wanted, got), c.kept);
+    EXPECT_EQ(serial::internal::lineSettingsMismatch(wanted, got), c.kept);
   }
 }
 

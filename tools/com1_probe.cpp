@@ -16,6 +16,7 @@
 
 #include "receipt/print_run.h"
 #include "serial/internal/device_win32.h"
+#include "serial/internal/os_error.h"
 #include "serial/mscomm.h"
 #include "serial/serial_error.h"
 

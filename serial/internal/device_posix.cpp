@@ -16,6 +16,7 @@
 #include "posix/unique_fd.h"
 #include "serial/internal/line_watch.h"
 #include "serial/internal/modem_lines_posix.h"
+#include "serial/internal/os_error.h"
 #include "serial/internal/port_holders_posix.h"
 #include "serial/internal/port_name_posix.h"
 #include "serial/internal/termios_posix.h"

@@ -5,14 +5,13 @@
 
 #include "serial/internal/comm_config_win32.h"
 #include "serial/internal/line_watch.h"
-#include "texts/language_win32.h"
+#include "serial/internal/os_error.h"
 #include "texts/texts.h"
 #include "win32/wide.h"
 
 namespace serial::internal {
 
 using win32::toUtf8;
-using win32::toWide;
 using win32::UniqueHandle;
 
 namespace {
@@ -59,7 +58,7 @@ Win32Device::Win32Device(std::wstring path, const Settings& settings, Exclusivit
   // Under Wine a port without modem lines is a pseudo-terminal: closing it never waits, and
   // its reader may still take what is queued there, so nothing of it is discarded.
   DWORD modem = 0;
-  discardUndrained_ = !underWine() || ::GetCommModemStatus(handle_.get(), &modem);
+  discardUndrained_ = hostHere() != Host::Wine || ::GetCommModemStatus(handle_.get(), &modem);
   applyLineSettings();
 }
 
@@ -166,7 +165,7 @@ void Win32Device::fail(ErrorCode code, Operation operation, const std::string& r
   // finds no file.
   throw serialError(
       code, portName(settings_), path_, operation.text(), reason,
-      advice.empty() ? internal::advice(code, hostHere(), !discardUndrained_) : advice);
+      advice.empty() ? internal::advice(code, {hostHere(), !discardUndrained_}) : advice);
 }
 
 }  // namespace serial::internal
@@ -187,13 +186,9 @@ std::string devicePath(int port) { return "\\\\.\\COM" + std::to_string(port); }
 
 namespace serial::internal {
 
-bool underWine() {
-  static const bool wine =
-      ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-  return wine;
+Exclusivity exclusivityHere() {
+  return hostHere() == Host::Wine ? Exclusivity::LockFile : Exclusivity::Driver;
 }
-
-Exclusivity exclusivityHere() { return underWine() ? Exclusivity::LockFile : Exclusivity::Driver; }
 
 UniqueHandle lockPort(const std::wstring& path, DWORD* error, std::wstring* file) {
   wchar_t temp[MAX_PATH + 1];
@@ -210,69 +205,6 @@ UniqueHandle lockPort(const std::wstring& path, DWORD* error, std::wstring* file
                                   nullptr));
   *error = lock ? ERROR_SUCCESS : ::GetLastError();
   return lock;
-}
-
-ErrorCode openErrorCode(DWORD error) {
-  switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-      return ErrorCode::NoSuchPort;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-      return ErrorCode::InUse;
-    default:
-      return ErrorCode::OpenFailed;
-  }
-}
-
-Host hostHere() { return underWine() ? Host::Wine : Host::Windows; }
-
-std::string advice(ErrorCode code, Host host, bool pseudoTerminal) {
-  switch (code) {
-    // The port's driver answered: Device Manager shows whether it works.
-    case ErrorCode::OpenFailed:
-      return texts::text(Text::WindowsAdviceOpenFailed);
-    case ErrorCode::SettingsRejected:
-      return texts::text(Text::WindowsAdviceSettingsRejected);
-    case ErrorCode::NoSuchPort:
-      return texts::text(Text::WindowsAdviceNoSuchPort);
-    case ErrorCode::WriteTimedOut:
-      if (host == Host::Wine && pseudoTerminal) {
-        return texts::text(Text::WineAdvicePseudoTerminalStopped);
-      }
-      return adviceFor(code);
-    default:
-      return adviceFor(code);
-  }
-}
-
-std::string openAdvice(DWORD error, Host host) {
-  if (error != ERROR_ACCESS_DENIED) return advice(openErrorCode(error), host);
-  std::string text = texts::text(Text::WindowsAdviceAccessDenied);
-  if (host == Host::Wine) {
-    text = texts::text(Text::TwoSentences, {text, texts::text(Text::WineAdviceAccessDenied)});
-  }
-  return text;
-}
-
-std::string systemReason(DWORD error) {
-  wchar_t* buffer = nullptr;
-  // In the language of the rest of the box; in the system's own where it lacks that one.
-  const auto format = [&](DWORD language) {
-    return ::FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, error, language, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-  };
-  DWORD n = format(texts::language());
-  if (n == 0) n = format(0);
-  std::wstring text(buffer ? buffer : L"", n);
-  if (buffer) ::LocalFree(buffer);
-  while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ')) {
-    text.pop_back();
-  }
-  const std::string number = std::to_string(error);
-  return text.empty() ? texts::text(Text::UnknownSystemError, {number})
-                      : texts::text(Text::SystemReason, {toUtf8(text), number});
 }
 
 }  // namespace serial::internal

@@ -19,8 +19,6 @@ enum class Exclusivity { Driver, LockFile };
 // LockFile under Wine, Driver on Windows: the program writes no files there.
 Exclusivity exclusivityHere();
 
-bool underWine();
-
 // The Windows device behind openDevice(): a communications handle held exclusively.
 class Win32Device final : public Device {
  public:
@@ -56,23 +54,5 @@ class Win32Device final : public Device {
 // The lock file for `path` in the temporary folder, opened unshared and deleted on close.
 // `error` is ERROR_SHARING_VIOLATION while another holds it; `file` is where it is.
 win32::UniqueHandle lockPort(const std::wstring& path, DWORD* error, std::wstring* file = nullptr);
-
-// The error for a CreateFile failure: a held COM port answers "access denied".
-ErrorCode openErrorCode(DWORD error);
-
-// Where the program runs: advice that only makes sense under Wine is shown only there.
-enum class Host { Windows, Wine };
-Host hostHere();
-
-// The advice for an error on Windows: a missing COM1 is often a USB adapter numbered higher.
-// `pseudoTerminal`: under Wine, COM1 leads to a pseudo-terminal, not a port.
-std::string advice(ErrorCode code, Host host = hostHere(), bool pseudoTerminal = false);
-
-// The advice for a CreateFile failure: "access denied" is also how a port this user may not
-// open answers, and, under Wine, a COM port that leads to a folder.
-std::string openAdvice(DWORD error, Host host = hostHere());
-
-// The system's text for an error, with its number: "Access is denied. (error 5)".
-std::string systemReason(DWORD error);
 
 }  // namespace serial::internal

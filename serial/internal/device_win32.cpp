@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <thread>
 
-#include "serial/internal/comm_config_win32.h"
+#include "serial/internal/dcb_win32.h"
 #include "serial/internal/line_watch.h"
 #include "serial/internal/os_error.h"
 #include "texts/texts.h"

@@ -1,4 +1,4 @@
-#include "serial/internal/comm_config_win32.h"
+#include "serial/internal/dcb_win32.h"
 
 #include <algorithm>
 #include <limits>

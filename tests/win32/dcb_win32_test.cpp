@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "serial/internal/comm_config_win32.h"
+#include "serial/internal/dcb_win32.h"
 
 namespace {
 

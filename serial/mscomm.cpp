@@ -5,6 +5,9 @@
 #include <string>
 
 #include "serial/big5.h"
+#include "serial/internal/transmitter.h"
+#include "serial/internal/watchdog.h"
+#include "serial/internal/worker.h"
 #include "texts/texts.h"
 
 namespace serial {

@@ -7,13 +7,17 @@
 #include <string_view>
 
 #include "serial/device.h"
-#include "serial/internal/transmitter.h"
-#include "serial/internal/watchdog.h"
-#include "serial/internal/worker.h"
 #include "serial/serial_control.h"
+#include "serial/serial_error.h"
 #include "serial/settings.h"
 
 namespace serial {
+
+namespace internal {
+class Transmitter;
+class Watchdog;
+class Worker;
+}  // namespace internal
 
 // The serial control: stored settings, and the port opened, written and closed through
 // PortOpen and Output. Output converts text to Big5 and queues it; closing returns at once

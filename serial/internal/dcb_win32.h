@@ -12,9 +12,9 @@ namespace serial::internal {
 // Empty when the settings can be put in a DCB, else what is wrong with them.
 std::string unsupportedSettings(const Settings& settings);
 
-// The whole line state for SetCommState. Every field is set: the driver keeps whatever the
-// port's last user left, a modem program's hardware handshake or a stray XOFF wait included.
-DCB makeDcb(const Settings& settings);
+// The line state for SetCommState, from what the port had: every field set. Only for settings
+// unsupportedSettings() passed.
+DCB makeDcb(const Settings& settings, const DCB& current);
 
 // How long one WriteFile call may wait for the line before it returns with what it sent.
 inline constexpr std::chrono::milliseconds kWriteSlice{200};

@@ -59,7 +59,7 @@ Win32Device::Win32Device(std::wstring path, const Settings& settings, Exclusivit
   // its reader may still take what is queued there, so nothing of it is discarded.
   DWORD modem = 0;
   discardUndrained_ = hostHere() != Host::Wine || ::GetCommModemStatus(handle_.get(), &modem);
-  applyLineSettings();
+  applyLineSettings(current);
 }
 
 Win32Device::~Win32Device() {
@@ -82,7 +82,7 @@ void Win32Device::lock(const std::wstring& path) {
        texts::text(Text::WineAdviceNoLockFile));
 }
 
-void Win32Device::applyLineSettings() {
+void Win32Device::applyLineSettings(const DCB& current) {
   if (const auto bad = unsupportedSettings(settings_); !bad.empty()) {
     fail(ErrorCode::SettingsRejected, "SetCommState", texts::text(Text::Unsupported, {bad}));
   }
@@ -90,7 +90,7 @@ void Win32Device::applyLineSettings() {
   ::SetupComm(handle_.get(), static_cast<DWORD>(settings_.inBufferSize),
               static_cast<DWORD>(settings_.outBufferSize));
 
-  DCB wanted = makeDcb(settings_);
+  DCB wanted = makeDcb(settings_, current);
   if (!::SetCommState(handle_.get(), &wanted)) {
     fail(ErrorCode::SettingsRejected, "SetCommState", ::GetLastError());
   }

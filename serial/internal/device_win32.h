@@ -41,7 +41,7 @@ class Win32Device final : public Device {
   [[noreturn]] void fail(ErrorCode code, Operation operation, const std::string& reason,
                          const std::string& advice = {}) const;
   void lock(const std::wstring& path);
-  void applyLineSettings();
+  void applyLineSettings(const DCB& current);
 
   std::string path_;  // UTF-8, for messages
   Settings settings_;

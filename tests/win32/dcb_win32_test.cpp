@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "serial/internal/dcb_win32.h"
 
 namespace {
@@ -11,43 +13,54 @@ using serial::Settings;
 using serial::internal::makeDcb;
 using serial::internal::makeTimeouts;
 
-TEST(Dcb, TheDefaultSettingsSetEveryFieldThePortMightHaveKept) {
-  const DCB d = makeDcb(Settings{});
-  const struct {
-    const char* field;
-    unsigned long actual;
-    unsigned long expected;
-  } fields[] = {
-      {"DCBlength", d.DCBlength, sizeof(DCB)},
-      {"BaudRate", d.BaudRate, 9600},
-      {"fBinary", d.fBinary, 1},
-      {"fParity", d.fParity, 0},
-      {"fOutxCtsFlow", d.fOutxCtsFlow, 0},
-      {"fOutxDsrFlow", d.fOutxDsrFlow, 0},
-      {"fDtrControl", d.fDtrControl, DTR_CONTROL_ENABLE},
-      {"fDsrSensitivity", d.fDsrSensitivity, 0},
-      {"fTXContinueOnXoff", d.fTXContinueOnXoff, 1},
-      {"fOutX", d.fOutX, 0},
-      {"fInX", d.fInX, 0},
-      {"fErrorChar", d.fErrorChar, 0},
-      {"fNull", d.fNull, 0},
-      {"fRtsControl", d.fRtsControl, RTS_CONTROL_DISABLE},
-      {"fAbortOnError", d.fAbortOnError, 0},
-      {"fDummy2", d.fDummy2, 0},
-      {"wReserved", d.wReserved, 0},
-      {"XonLim", d.XonLim, 256},
-      {"XoffLim", d.XoffLim, 256},
-      {"ByteSize", d.ByteSize, 8},
-      {"Parity", d.Parity, NOPARITY},
-      {"StopBits", d.StopBits, ONESTOPBIT},
-      {"XonChar", static_cast<unsigned char>(d.XonChar), 0x11},
-      {"XoffChar", static_cast<unsigned char>(d.XoffChar), 0x13},
-      {"ErrorChar", static_cast<unsigned char>(d.ErrorChar), '?'},
-      {"EofChar", static_cast<unsigned char>(d.EofChar), 0},
-      {"EvtChar", static_cast<unsigned char>(d.EvtChar), 0},
-      {"wReserved1", d.wReserved1, 0},
-  };
-  for (const auto& f : fields) EXPECT_EQ(f.actual, f.expected) << f.field;
+// What the port's last user may have left: every bit of every field set (a modem program's
+// handshakes, an abort on every error, odd characters, a wrong length).
+DCB dirty() {
+  DCB d;
+  std::memset(&d, 0xFF, sizeof d);
+  return d;
+}
+
+TEST(Dcb, TheDefaultSettingsSetEveryFieldWhateverThePortHad) {
+  for (const DCB& from : {DCB{}, dirty()}) {
+    SCOPED_TRACE(from.BaudRate ? "from a dirty DCB" : "from a zeroed one");
+    const DCB d = makeDcb(Settings{}, from);
+    const struct {
+      const char* field;
+      unsigned long actual;
+      unsigned long expected;
+    } fields[] = {
+        {"DCBlength", d.DCBlength, sizeof(DCB)},
+        {"BaudRate", d.BaudRate, 9600},
+        {"fBinary", d.fBinary, 1},
+        {"fParity", d.fParity, 0},
+        {"fOutxCtsFlow", d.fOutxCtsFlow, 0},
+        {"fOutxDsrFlow", d.fOutxDsrFlow, 0},
+        {"fDtrControl", d.fDtrControl, DTR_CONTROL_ENABLE},
+        {"fDsrSensitivity", d.fDsrSensitivity, 0},
+        {"fTXContinueOnXoff", d.fTXContinueOnXoff, 1},
+        {"fOutX", d.fOutX, 0},
+        {"fInX", d.fInX, 0},
+        {"fErrorChar", d.fErrorChar, 0},
+        {"fNull", d.fNull, 0},
+        {"fRtsControl", d.fRtsControl, RTS_CONTROL_DISABLE},
+        {"fAbortOnError", d.fAbortOnError, 0},
+        {"fDummy2", d.fDummy2, 0},
+        {"wReserved", d.wReserved, 0},
+        {"XonLim", d.XonLim, 256},
+        {"XoffLim", d.XoffLim, 256},
+        {"ByteSize", d.ByteSize, 8},
+        {"Parity", d.Parity, NOPARITY},
+        {"StopBits", d.StopBits, ONESTOPBIT},
+        {"XonChar", static_cast<unsigned char>(d.XonChar), 0x11},
+        {"XoffChar", static_cast<unsigned char>(d.XoffChar), 0x13},
+        {"ErrorChar", static_cast<unsigned char>(d.ErrorChar), '?'},
+        {"EofChar", static_cast<unsigned char>(d.EofChar), 0},
+        {"EvtChar", static_cast<unsigned char>(d.EvtChar), 0},
+        {"wReserved1", d.wReserved1, 0},
+    };
+    for (const auto& f : fields) EXPECT_EQ(f.actual, f.expected) << f.field;
+  }
 }
 
 TEST(Dcb, OtherSettingsReachTheLine) {
@@ -126,7 +139,7 @@ TEST(Dcb, OtherSettingsReachTheLine) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const DCB d = makeDcb(c.settings);
+    const DCB d = makeDcb(c.settings, dirty());
     EXPECT_EQ(d.BaudRate, c.baud);
     EXPECT_EQ(d.ByteSize, c.byteSize);
     EXPECT_EQ(d.Parity, c.parity);
@@ -182,7 +195,7 @@ TEST(Timeouts, ReadsReturnAtOnceAndAWriteCallReturnsWithinASliceWhateverItSent) 
 }
 
 TEST(Dcb, AReadBackNamesWhatThePortKeptOfWhatMatters) {
-  const DCB wanted = makeDcb(Settings{});
+  const DCB wanted = makeDcb(Settings{}, DCB{});
   const struct {
     const char* name;
     void (*change)(DCB&);

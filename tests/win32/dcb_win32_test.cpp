@@ -1,13 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
+#include <utility>
 
 #include "serial/internal/dcb_win32.h"
+#include "tests/support/framing_cases.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-using serial::Handshaking;
 using serial::Parity;
 using serial::Settings;
 using serial::internal::makeDcb;
@@ -19,6 +21,42 @@ DCB dirty() {
   DCB d;
   std::memset(&d, 0xFF, sizeof d);
   return d;
+}
+
+// The line a DCB describes, in the words of kFramingCases ("19200 7E2 XON/XOFF"); flow control
+// that is neither handshake by the fields that are set.
+std::string lineOf(const DCB& d) {
+  std::string line = std::to_string(d.BaudRate) + " " + std::to_string(d.ByteSize);
+  switch (d.Parity) {
+    case NOPARITY:
+      line += "N";
+      break;
+    case ODDPARITY:
+      line += "O";
+      break;
+    case EVENPARITY:
+      line += "E";
+      break;
+    default:
+      line += "?";
+  }
+  line += d.StopBits == ONESTOPBIT ? "1" : d.StopBits == TWOSTOPBITS ? "2" : "?";
+  std::string flow;
+  for (const auto& [set, name] : {
+           std::pair{d.fOutxCtsFlow != 0, "fOutxCtsFlow"},
+           std::pair{d.fRtsControl == RTS_CONTROL_HANDSHAKE, "RTS_CONTROL_HANDSHAKE"},
+           std::pair{d.fOutxDsrFlow != 0, "fOutxDsrFlow"},
+           std::pair{d.fDtrControl == DTR_CONTROL_HANDSHAKE, "DTR_CONTROL_HANDSHAKE"},
+           std::pair{d.fOutX != 0, "fOutX"},
+           std::pair{d.fInX != 0, "fInX"},
+       }) {
+    if (!set) continue;
+    if (!flow.empty()) flow += "+";
+    flow += name;
+  }
+  if (flow == "fOutxCtsFlow+RTS_CONTROL_HANDSHAKE") flow = "RTS/CTS";
+  if (flow == "fOutX+fInX") flow = "XON/XOFF";
+  return flow.empty() ? line : line + " " + flow;
 }
 
 TEST(Dcb, TheDefaultSettingsSetEveryFieldWhateverThePortHad) {
@@ -63,75 +101,40 @@ TEST(Dcb, TheDefaultSettingsSetEveryFieldWhateverThePortHad) {
   }
 }
 
-TEST(Dcb, OtherSettingsReachTheLine) {
+TEST(Dcb, EveryFramingReachesTheLineWhateverThePortHad) {
+  for (const auto& c : testing_support::kFramingCases) {
+    SCOPED_TRACE(c.line);
+    const DCB d = makeDcb(c.settings, dirty());
+    EXPECT_EQ(lineOf(d), c.line);
+    // Parity is checked, and a byte that fails it replaced with '?', where the line has parity.
+    EXPECT_EQ(d.fParity != 0, d.Parity != NOPARITY);
+    EXPECT_EQ(d.fErrorChar != 0, d.Parity != NOPARITY);
+    EXPECT_EQ(d.fDtrControl, static_cast<DWORD>(DTR_CONTROL_ENABLE));
+    // RTS stays down unless it is the handshake, which lineOf() shows.
+    if (d.fRtsControl != RTS_CONTROL_HANDSHAKE) {
+      EXPECT_EQ(d.fRtsControl, static_cast<DWORD>(RTS_CONTROL_DISABLE));
+    }
+    EXPECT_EQ(d.fOutxDsrFlow, 0u);  // never: a printer's DSR says nothing about taking data
+  }
+}
+
+TEST(Dcb, TheModemLinesAndTheParityReplacementReachTheLine) {
   const struct {
     const char* name;
     Settings settings;
-    DWORD baud;
-    BYTE byteSize, parity, stopBits;
-    unsigned fParity, fErrorChar, fOutxCtsFlow, fOutX, fInX, fDtrControl, fRtsControl;
+    const char* line;
+    unsigned fParity, fErrorChar, fDtrControl, fRtsControl;
   } cases[] = {
-      {"19200 7E2",
-       {.baud = 19200, .parity = Parity::Even, .dataBits = 7, .stopBits = 2},
-       19200,
-       7,
-       EVENPARITY,
-       TWOSTOPBITS,
-       1,
-       1,
-       0,
-       0,
-       0,
-       DTR_CONTROL_ENABLE,
-       RTS_CONTROL_DISABLE},
       {"odd parity, no replacement character",
        {.parity = Parity::Odd, .parityReplace = '\0'},
-       9600,
-       8,
-       ODDPARITY,
-       ONESTOPBIT,
+       "9600 8O1",
        1,
-       0,
-       0,
-       0,
        0,
        DTR_CONTROL_ENABLE,
        RTS_CONTROL_DISABLE},
-      {"XON/XOFF",
-       {.handshaking = Handshaking::XonXoff},
-       9600,
-       8,
-       NOPARITY,
-       ONESTOPBIT,
-       0,
-       0,
-       0,
-       1,
-       1,
-       DTR_CONTROL_ENABLE,
-       RTS_CONTROL_DISABLE},
-      {"RTS/CTS",
-       {.handshaking = Handshaking::RtsCts},
-       9600,
-       8,
-       NOPARITY,
-       ONESTOPBIT,
-       0,
-       0,
-       1,
-       0,
-       0,
-       DTR_CONTROL_ENABLE,
-       RTS_CONTROL_HANDSHAKE},
       {"DTR off, RTS on",
        {.dtrEnable = false, .rtsEnable = true},
-       9600,
-       8,
-       NOPARITY,
-       ONESTOPBIT,
-       0,
-       0,
-       0,
+       "9600 8N1",
        0,
        0,
        DTR_CONTROL_DISABLE,
@@ -140,36 +143,22 @@ TEST(Dcb, OtherSettingsReachTheLine) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const DCB d = makeDcb(c.settings, dirty());
-    EXPECT_EQ(d.BaudRate, c.baud);
-    EXPECT_EQ(d.ByteSize, c.byteSize);
-    EXPECT_EQ(d.Parity, c.parity);
-    EXPECT_EQ(d.StopBits, c.stopBits);
+    EXPECT_EQ(lineOf(d), c.line);
     EXPECT_EQ(d.fParity, c.fParity);
     EXPECT_EQ(d.fErrorChar, c.fErrorChar);
-    EXPECT_EQ(d.fOutxCtsFlow, c.fOutxCtsFlow);
-    EXPECT_EQ(d.fOutX, c.fOutX);
-    EXPECT_EQ(d.fInX, c.fInX);
     EXPECT_EQ(d.fDtrControl, c.fDtrControl);
     EXPECT_EQ(d.fRtsControl, c.fRtsControl);
-    EXPECT_EQ(d.fOutxDsrFlow, 0u);  // never: a printer's DSR says nothing about taking data
   }
 }
 
-TEST(Dcb, SettingsADcbCannotHoldAreNamed) {
-  const struct {
-    Settings settings;
-    const char* named;
-  } cases[] = {
-      {{}, ""},
-      {{.baud = 0}, "baud rate 0"},
-      {{.dataBits = 4}, "4 data bits"},
-      {{.dataBits = 9}, "9 data bits"},
-      {{.stopBits = 0}, "0 stop bits"},
-      {{.stopBits = 3}, "3 stop bits"},
-      {{.writeTimeout = -1ms}, "write timeout"},
-      {{.writeTimeout = std::chrono::milliseconds(MAXDWORD)}, "write timeout"},
-  };
-  for (const auto& c : cases) EXPECT_EQ(serial::internal::unsupportedSettings(c.settings), c.named);
+TEST(Dcb, SettingsADcbCannotHoldAreNamedAsOnLinux) {
+  for (const auto& c : testing_support::kUnsupportedCases) {
+    EXPECT_EQ(serial::internal::unsupportedSettings(c.settings), c.named);
+  }
+  // MAXDWORD is no timeout at all to SetCommTimeouts.
+  EXPECT_EQ(
+      serial::internal::unsupportedSettings({.writeTimeout = std::chrono::milliseconds(MAXDWORD)}),
+      "write timeout");
 }
 
 TEST(Timeouts, ReadsReturnAtOnceAndAWriteCallReturnsWithinASliceWhateverItSent) {

@@ -7,11 +7,11 @@
 
 #include "app/form1.h"
 #include "app/form1_layout.h"
-#include "serial/wide_win32.h"
+#include "win32/wide.h"
 
 namespace app {
 
-using serial::win32::toWide;
+using ::win32::toWide;
 
 namespace win32 {
 namespace {

@@ -9,8 +9,8 @@
 #include <string>
 
 #include "app/error_report.h"
-#include "serial/wide_win32.h"
 #include "texts/texts.h"
+#include "win32/wide.h"
 
 namespace __gnu_cxx {
 
@@ -23,7 +23,7 @@ void __verbose_terminate_handler() {
     try {
       const app::ErrorReport report{app::kInternalErrorNumber,
                                     texts::text(texts::Text::StoppedUnexpectedly)};
-      text = serial::win32::toWide(report.text());
+      text = win32::toWide(report.text());
     } catch (...) {  // NOLINT(bugprone-empty-catch): the number alone is still shown
     }
     ::MessageBoxW(nullptr, text.c_str(), L"Project1",

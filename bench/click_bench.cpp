@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "receipt/print_run.h"
-#include "serial/device_posix.h"
+#include "serial/device.h"
 #include "serial/mscomm.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/stand_in_device.h"
@@ -60,7 +60,7 @@ void ClickOnPty(benchmark::State& state) {
     while (!stop) received += pty.read(1 << 16, 20ms).size();
   });
   serial::MSComm comm(
-      {}, [&](const serial::Settings& s) { return serial::openPosixDevice(pty.slavePath(), s); });
+      {}, [&](const serial::Settings& s) { return serial::openDeviceAt(pty.slavePath(), s); });
   std::size_t clicks = 0;
   std::vector<double> handler;
   for (auto _ : state) {

@@ -73,6 +73,10 @@ using DeviceOpener = std::function<std::unique_ptr<Device>(const Settings&)>;
 // The platform's device for the settings' port; throws SerialError.
 std::unique_ptr<Device> openDevice(const Settings& settings);
 
+// The platform's device at `path` (UTF-8), opened as openDevice() opens the port, for the tests
+// and benchmarks to hand it a pseudo-terminal; throws SerialError.
+std::unique_ptr<Device> openDeviceAt(const std::string& path, const Settings& settings);
+
 // The platform's name for the port's device: "/dev/ttyS0", "\\.\COM1".
 std::string devicePath(int port);
 

@@ -5,6 +5,9 @@
 #include <string>
 
 #include "serial/big5.h"
+#include "serial/internal/transmitter.h"
+#include "serial/internal/watchdog.h"
+#include "serial/internal/worker.h"
 #include "texts/texts.h"
 
 namespace serial {
@@ -30,8 +33,8 @@ std::string codeUnitText(char16_t unit) {
 MSComm::MSComm(Settings settings, DeviceOpener opener)
     : settings_(settings),
       opener_(std::move(opener)),
-      watchdog_(std::make_unique<Watchdog>(stallLimit(settings_))),
-      worker_(std::make_unique<Worker>()) {}
+      watchdog_(std::make_unique<internal::Watchdog>(stallLimit(settings_))),
+      worker_(std::make_unique<internal::Worker>()) {}
 
 MSComm::~MSComm() {
   // The windows have called finish() and reported; only running out of memory for a new
@@ -52,7 +55,7 @@ SerialError MSComm::stallError(const std::string& operation) const {
                      texts::text(texts::Text::DidNotAnswer, {secondsText(stallLimit(settings_))}));
 }
 
-std::optional<SerialError> MSComm::settle(std::unique_ptr<Transmitter>& session) {
+std::optional<SerialError> MSComm::settle(std::unique_ptr<internal::Transmitter>& session) {
   session->join();
   auto failure = session->failure();
   std::lock_guard lock(sessions_);
@@ -62,8 +65,8 @@ std::optional<SerialError> MSComm::settle(std::unique_ptr<Transmitter>& session)
     (void)session.release();
     (void)worker_.release();
     (void)watchdog_.release();
-    worker_ = std::make_unique<Worker>();
-    watchdog_ = std::make_unique<Watchdog>(stallLimit(settings_));
+    worker_ = std::make_unique<internal::Worker>();
+    watchdog_ = std::make_unique<internal::Watchdog>(stallLimit(settings_));
   } else {
     session.reset();
   }
@@ -85,7 +88,7 @@ void MSComm::setPortOpen(bool open) {
     // The last receipt did not reach the line whole: say so.
     if (const auto failure = settle(closing_)) throw *failure;
   }
-  auto session = std::make_unique<Transmitter>(
+  auto session = std::make_unique<internal::Transmitter>(
       *worker_, *watchdog_, opener_(settings_), settings_.outBufferSize, listener_,
       [this](const std::string& operation) { return stallError(operation); });
   std::lock_guard lock(sessions_);
@@ -103,7 +106,7 @@ std::size_t MSComm::abandon() {
 
 std::optional<MSComm::Backlog> MSComm::backlog() const {
   std::lock_guard lock(sessions_);
-  const Transmitter* session = open_ ? open_.get() : closing_.get();
+  const internal::Transmitter* session = open_ ? open_.get() : closing_.get();
   if (!session) return std::nullopt;
   // Taken before queued: a byte is queued before it can be taken.
   const std::size_t taken = session->taken();

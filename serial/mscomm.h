@@ -7,13 +7,17 @@
 #include <string_view>
 
 #include "serial/device.h"
-#include "serial/internal/transmitter.h"
-#include "serial/internal/watchdog.h"
-#include "serial/internal/worker.h"
 #include "serial/serial_control.h"
+#include "serial/serial_error.h"
 #include "serial/settings.h"
 
 namespace serial {
+
+namespace internal {
+class Transmitter;
+class Watchdog;
+class Worker;
+}  // namespace internal
 
 // The serial control: stored settings, and the port opened, written and closed through
 // PortOpen and Output. Output converts text to Big5 and queues it; closing returns at once
@@ -63,16 +67,16 @@ class MSComm final : public SerialControl {
   SerialError stallError(const std::string& operation) const;
   // Waits for a closed session to let go of the device and returns its failure. A session
   // stuck in a device call is left to its thread, which is given up with it.
-  std::optional<SerialError> settle(std::unique_ptr<Transmitter>& session);
+  std::optional<SerialError> settle(std::unique_ptr<internal::Transmitter>& session);
 
   Settings settings_;
   DeviceOpener opener_;
-  std::function<void()> listener_;        // outlives the transmitters that call it
-  std::unique_ptr<Watchdog> watchdog_;    // outlives the sessions it watches
-  std::unique_ptr<Worker> worker_;        // outlives the sessions it serves
-  mutable std::mutex sessions_;           // for backlog(): held while the two below change
-  std::unique_ptr<Transmitter> open_;     // the session PortOpen = True started
-  std::unique_ptr<Transmitter> closing_;  // a closed session still draining
+  std::function<void()> listener_;                // outlives the transmitters that call it
+  std::unique_ptr<internal::Watchdog> watchdog_;  // outlives the sessions it watches
+  std::unique_ptr<internal::Worker> worker_;      // outlives the sessions it serves
+  mutable std::mutex sessions_;                   // for backlog(): held while the two below change
+  std::unique_ptr<internal::Transmitter> open_;   // the session PortOpen = True started
+  std::unique_ptr<internal::Transmitter> closing_;  // a closed session still draining
 };
 
 }  // namespace serial

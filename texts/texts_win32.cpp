@@ -2,6 +2,7 @@
 
 #include "texts/language_win32.h"
 #include "texts/texts.h"
+#include "win32/wide.h"
 
 namespace texts {
 namespace {
@@ -23,16 +24,6 @@ std::wstring_view loadString(UINT id, LANGID lang) {
   return {p + 1, *p};
 }
 
-std::string toUtf8(std::wstring_view text) {
-  if (text.empty()) return {};
-  const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                      nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(n), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
-                        nullptr, nullptr);
-  return out;
-}
-
 }  // namespace
 
 LANGID language() {
@@ -46,7 +37,7 @@ std::string text(Text id) {
   const UINT number = static_cast<UINT>(id) + 1;
   auto found = loadString(number, language());
   if (found.empty()) found = loadString(number, kEnglish);
-  return toUtf8(found);
+  return win32::toUtf8(found);
 }
 
 }  // namespace texts

@@ -15,10 +15,10 @@
 #include <vector>
 
 #include "receipt/print_run.h"
-#include "serial/device_win32.h"
+#include "serial/internal/device_win32.h"
+#include "serial/internal/os_error.h"
 #include "serial/mscomm.h"
 #include "serial/serial_error.h"
-#include "serial/wide_win32.h"
 
 namespace {
 
@@ -62,7 +62,7 @@ int clicks(int count) {
 }
 
 int hold(double seconds) {
-  const auto device = serial::openWin32Device(kCom1, {});
+  const serial::internal::Win32Device device(kCom1, {});
   std::printf("held\n");
   std::fflush(stdout);
   ::Sleep(static_cast<DWORD>(seconds * 1000));
@@ -70,21 +70,22 @@ int hold(double seconds) {
 }
 
 int lines() {
-  const auto device = serial::openWin32Device(kCom1, {});
+  const serial::internal::Win32Device device(kCom1, {});
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
-  if (!::GetCommState(device->handle(), &dcb)) {
-    std::printf("GetCommState failed: %s\n", serial::win32::systemReason(::GetLastError()).c_str());
+  if (!::GetCommState(device.handle(), &dcb)) {
+    std::printf("GetCommState failed: %s\n",
+                serial::internal::systemReason(::GetLastError()).c_str());
     return 1;
   }
   std::printf("BaudRate=%lu ByteSize=%u Parity=%u StopBits=%u fDtrControl=%u fRtsControl=%u\n",
               dcb.BaudRate, dcb.ByteSize, dcb.Parity, dcb.StopBits, dcb.fDtrControl,
               dcb.fRtsControl);
   DWORD status = 0;
-  if (::GetCommModemStatus(device->handle(), &status)) {
+  if (::GetCommModemStatus(device.handle(), &status)) {
     std::printf("ModemStatus=0x%04lx\n", status);
   } else {
-    std::printf("ModemStatus=%s\n", serial::win32::systemReason(::GetLastError()).c_str());
+    std::printf("ModemStatus=%s\n", serial::internal::systemReason(::GetLastError()).c_str());
   }
   std::fflush(stdout);
   return 0;

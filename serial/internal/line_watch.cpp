@@ -4,7 +4,7 @@
 #include <thread>
 #include "texts/texts.h"
 
-namespace serial {
+namespace serial::internal {
 
 LineWatch::LineWatch(const Settings& settings, QueueView view, Clock::time_point now)
     : settings_(settings), view_(view), last_(now) {}
@@ -57,4 +57,4 @@ std::optional<std::string> drainQueue(const Settings& settings, QueueView view,
   return std::nullopt;
 }
 
-}  // namespace serial
+}  // namespace serial::internal

@@ -8,7 +8,7 @@
 
 #include "serial/settings.h"
 
-namespace serial {
+namespace serial::internal {
 
 // How far what a device says it still holds for the line can be trusted.
 enum class QueueView {
@@ -54,4 +54,4 @@ std::optional<std::string> drainQueue(const Settings& settings, QueueView view,
                                       const std::function<std::optional<std::size_t>()>& queued,
                                       const std::function<void()>& progressed);
 
-}  // namespace serial
+}  // namespace serial::internal

@@ -2,7 +2,7 @@
 
 #include <sys/ioctl.h>
 
-namespace serial {
+namespace serial::internal {
 
 int setModemLines(const Settings& settings, bool pseudoTerminal, const ModemLineIoctl& ioctl) {
   const struct {
@@ -16,4 +16,4 @@ int setModemLines(const Settings& settings, bool pseudoTerminal, const ModemLine
   return 0;
 }
 
-}  // namespace serial
+}  // namespace serial::internal

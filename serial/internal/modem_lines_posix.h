@@ -4,7 +4,7 @@
 
 #include "serial/settings.h"
 
-namespace serial {
+namespace serial::internal {
 
 // One modem-line ioctl (TIOCMBIS or TIOCMBIC with a TIOCM_ bit); returns 0 or the errno.
 using ModemLineIoctl = std::function<int(unsigned long request, int bits)>;
@@ -14,4 +14,4 @@ using ModemLineIoctl = std::function<int(unsigned long request, int bits)>;
 // them, for a printer may wait for DTR before it reads a byte.
 int setModemLines(const Settings& settings, bool pseudoTerminal, const ModemLineIoctl& ioctl);
 
-}  // namespace serial
+}  // namespace serial::internal

@@ -11,7 +11,7 @@
 
 #include "texts/texts.h"
 
-namespace serial::posix {
+namespace serial::internal {
 namespace {
 
 std::optional<pid_t> pidOf(std::string_view name) {
@@ -101,4 +101,4 @@ std::string describeHolders(const std::vector<PortHolder>& holders) {
   }
 }
 
-}  // namespace serial::posix
+}  // namespace serial::internal

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace serial::posix {
+namespace serial::internal {
 
 // A process with a descriptor open on the port.
 struct PortHolder {
@@ -24,4 +24,4 @@ std::vector<PortHolder> portHolders(dev_t rdev, const std::filesystem::path& pro
 // 930)", or beyond two "4 processes: agetty (process 812), minicom (process 930) and 2 more".
 std::string describeHolders(const std::vector<PortHolder>& holders);
 
-}  // namespace serial::posix
+}  // namespace serial::internal

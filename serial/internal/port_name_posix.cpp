@@ -7,7 +7,7 @@
 
 #include "texts/texts.h"
 
-namespace serial::posix {
+namespace serial::internal {
 
 std::string kernelName(const std::string& path, const std::filesystem::path& sysfs) {
   struct stat st {};
@@ -24,4 +24,4 @@ std::string shownDevice(const std::string& path, const std::string& name) {
   return texts::text(texts::Text::DeviceAs, {name, path});
 }
 
-}  // namespace serial::posix
+}  // namespace serial::internal

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <string>
 
-namespace serial::posix {
+namespace serial::internal {
 
 // The kernel's name of the character device at `path` ("ttyUSB0"), found by its number under
 // `sysfs`; empty where it has none there (a pseudo-terminal) or the path cannot be examined.
@@ -14,4 +14,4 @@ std::string kernelName(const std::string& path, const std::filesystem::path& sys
 // "/dev/ttyUSB0 as /dev/ttyS0" where another device stands there.
 std::string shownDevice(const std::string& path, const std::string& name);
 
-}  // namespace serial::posix
+}  // namespace serial::internal

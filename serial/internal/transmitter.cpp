@@ -1,6 +1,6 @@
 #include "serial/internal/transmitter.h"
 
-namespace serial {
+namespace serial::internal {
 
 Transmitter::Transmitter(Worker& worker, Watchdog& watchdog, std::unique_ptr<Device> device,
                          std::size_t capacity, std::function<void()> onFailure,
@@ -129,4 +129,4 @@ void Transmitter::stall(const std::string& operation) {
   setFailure(stallError_(operation), lock);
 }
 
-}  // namespace serial
+}  // namespace serial::internal

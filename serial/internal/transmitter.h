@@ -14,7 +14,7 @@
 #include "serial/serial_error.h"
 #include "texts/texts.h"
 
-namespace serial {
+namespace serial::internal {
 
 // The transmit queue of one open session, emptied into the device on the worker's thread,
 // so that queuing returns at once and closing does not wait for the line.
@@ -84,4 +84,4 @@ class Transmitter {
   std::optional<SerialError> failure_;
 };
 
-}  // namespace serial
+}  // namespace serial::internal

@@ -1,6 +1,6 @@
 #include "serial/internal/watchdog.h"
 
-namespace serial {
+namespace serial::internal {
 
 Watchdog::Watchdog(std::chrono::milliseconds limit) : limit_(limit), thread_([this] { run(); }) {}
 
@@ -53,4 +53,4 @@ void Watchdog::run() {
   }
 }
 
-}  // namespace serial
+}  // namespace serial::internal

@@ -8,7 +8,7 @@
 
 #include "serial/device.h"
 
-namespace serial {
+namespace serial::internal {
 
 // Notices a device call that goes without progress for too long: a wedged USB adapter can
 // block a call for ever, and the window must still hear of it. One thread for the life of the
@@ -41,4 +41,4 @@ class Watchdog {
   std::thread thread_;  // last: starts once everything above exists
 };
 
-}  // namespace serial
+}  // namespace serial::internal

@@ -1,6 +1,6 @@
 #include "serial/internal/worker.h"
 
-namespace serial {
+namespace serial::internal {
 
 Worker::Worker() : thread_([this] { run(); }) {}
 
@@ -34,4 +34,4 @@ void Worker::run() {
   }
 }
 
-}  // namespace serial
+}  // namespace serial::internal

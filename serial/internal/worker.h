@@ -6,7 +6,7 @@
 #include <mutex>
 #include <thread>
 
-namespace serial {
+namespace serial::internal {
 
 // One thread that runs jobs in turn, for as long as the serial control lives: starting a
 // thread for every opened port costs more than the rest of a click (a millisecond under Wine).
@@ -29,4 +29,4 @@ class Worker {
   std::thread thread_;  // last: starts once everything above exists
 };
 
-}  // namespace serial
+}  // namespace serial::internal

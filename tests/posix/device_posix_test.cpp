@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "receipt/print_run.h"
-#include "serial/device_posix.h"
+#include "serial/device.h"
 #include "serial/internal/modem_lines_posix.h"
 #include "serial/mscomm.h"
 #include "serial/serial_error.h"
@@ -34,12 +34,12 @@ using testing_support::PtyPair;
 using testing_support::toHex;
 
 serial::DeviceOpener openerFor(const std::string& path) {
-  return [path](const serial::Settings& s) { return serial::openPosixDevice(path, s); };
+  return [path](const serial::Settings& s) { return serial::openDeviceAt(path, s); };
 }
 
 SerialError errorOpening(const std::string& path) {
   try {
-    serial::openPosixDevice(path, {});
+    serial::openDeviceAt(path, {});
   } catch (const SerialError& e) {
     return e;
   }
@@ -75,7 +75,7 @@ TEST_F(PosixDevice, LFIsNotTurnedIntoCRLFEvenFromACookedPty) {
   ASSERT_EQ(tcgetattr(pty.slave(), &cooked), 0);
   cooked.c_oflag |= OPOST | ONLCR;
   ASSERT_EQ(tcsetattr(pty.slave(), TCSANOW, &cooked), 0);
-  auto device = serial::openPosixDevice(pty.slavePath(), {});
+  auto device = serial::openDeviceAt(pty.slavePath(), {});
   device->write("\n\n");
   device->drain();
   EXPECT_EQ(toHex(pty.read(2, 1s)), "0A 0A");
@@ -108,14 +108,14 @@ TEST_F(PosixDevice, OpenErrorsSayWhatToCheck) {
 }
 
 TEST_F(PosixDevice, ASecondOpenWhileHeldIsInUse) {
-  auto first = serial::openPosixDevice(pty.slavePath(), {});
+  auto first = serial::openDeviceAt(pty.slavePath(), {});
   const SerialError e = errorOpening(pty.slavePath());
   EXPECT_EQ(e.code(), ErrorCode::InUse);
   EXPECT_NE(e.description().find("in use by another program"), std::string::npos);
   // Linux's advice, not only for what open() itself refused.
   EXPECT_NE(e.description().find("ModemManager"), std::string::npos) << e.what();
   first.reset();
-  EXPECT_NO_THROW(serial::openPosixDevice(pty.slavePath(), {}));  // free again
+  EXPECT_NO_THROW(serial::openDeviceAt(pty.slavePath(), {}));  // free again
 }
 
 TEST_F(PosixDevice, AnotherProgramsLockIsRespected) {
@@ -130,11 +130,11 @@ TEST_F(PosixDevice, NoDescriptorLeaksAcrossOpensAndFailures) {
   const int before = testing_support::openFdCount();
   for (int i = 0; i < 100; ++i) {
     {
-      auto held = serial::openPosixDevice(pty.slavePath(), {});
-      EXPECT_THROW(serial::openPosixDevice(pty.slavePath(), {}), SerialError);
+      auto held = serial::openDeviceAt(pty.slavePath(), {});
+      EXPECT_THROW(serial::openDeviceAt(pty.slavePath(), {}), SerialError);
     }
-    EXPECT_THROW(serial::openPosixDevice("/tmp", {}), SerialError);
-    EXPECT_THROW(serial::openPosixDevice("/nonexistent/ttyS0", {}), SerialError);
+    EXPECT_THROW(serial::openDeviceAt("/tmp", {}), SerialError);
+    EXPECT_THROW(serial::openDeviceAt("/nonexistent/ttyS0", {}), SerialError);
   }
   serial::MSComm comm({}, openerFor(pty.slavePath()));
   for (int i = 0; i < 100; ++i) {
@@ -173,7 +173,7 @@ TEST_F(PosixDevice, ALineThatVanishesOrStallsEndsInAnError) {
     PtyPair line;
     serial::Settings settings;
     settings.writeTimeout = 200ms;
-    auto device = serial::openPosixDevice(line.slavePath(), settings);
+    auto device = serial::openDeviceAt(line.slavePath(), settings);
     if (c.closeMaster) line.closeMaster();
     const auto start = std::chrono::steady_clock::now();
     try {
@@ -218,7 +218,7 @@ TEST_F(PosixDevice, ExclusiveModeIsClearedWhateverTheWayTheDeviceGoes) {
     settings.writeTimeout = 100ms;
     settings.baud = 115200;
     {
-      auto device = serial::openPosixDevice(line.slavePath(), settings);
+      auto device = serial::openDeviceAt(line.slavePath(), settings);
       EXPECT_TRUE(exclusive(line.slave())) << "while held";
       c.use(*device, line);
     }
@@ -227,14 +227,14 @@ TEST_F(PosixDevice, ExclusiveModeIsClearedWhateverTheWayTheDeviceGoes) {
   // The program stopping at once, which never releases it.
   {
     PtyPair line;
-    const auto device = serial::openPosixDevice(line.slavePath(), serial::Settings{});
+    const auto device = serial::openDeviceAt(line.slavePath(), serial::Settings{});
     device->abandon();
     EXPECT_FALSE(exclusive(line.slave())) << "abandoned";
   }
   // Refused after exclusive mode was set: the line settings do not take.
   serial::Settings unusable;
   unusable.baud = 12345;
-  EXPECT_THROW(serial::openPosixDevice(pty.slavePath(), unusable), SerialError);
+  EXPECT_THROW(serial::openDeviceAt(pty.slavePath(), unusable), SerialError);
   EXPECT_FALSE(exclusive(pty.slave())) << "after a refused open";
 }
 
@@ -331,7 +331,7 @@ TEST_F(PosixDevice, APortHeldInExclusiveModeIsInUseAndKeepsItsSettings) {
 TEST_F(PosixDevice, ASlowReaderIsNotTakenForAPrinterThatStopped) {
   serial::Settings settings;
   settings.writeTimeout = 1s;
-  auto device = serial::openPosixDevice(pty.slavePath(), settings);
+  auto device = serial::openDeviceAt(pty.slavePath(), settings);
   std::atomic<bool> done{false};
   std::size_t taken = 0;
   std::thread reader([&] {
@@ -369,10 +369,11 @@ TEST(ModemLines, RaisedAndDroppedAsSetAndOnlyAPtyMayRefuse) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     std::vector<std::pair<unsigned long, int>> calls;
-    const int err = serial::setModemLines({}, c.pty, [&](unsigned long request, int bits) {
-      calls.emplace_back(request, bits);
-      return c.refuse;
-    });
+    const int err =
+        serial::internal::setModemLines({}, c.pty, [&](unsigned long request, int bits) {
+          calls.emplace_back(request, bits);
+          return c.refuse;
+        });
     EXPECT_EQ(err, c.expected);
     ASSERT_GE(calls.size(), 1u);
     EXPECT_EQ(calls[0], std::make_pair(static_cast<unsigned long>(TIOCMBIS), TIOCM_DTR));

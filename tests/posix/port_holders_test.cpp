@@ -18,9 +18,9 @@
 namespace {
 
 namespace fs = std::filesystem;
-using serial::posix::describeHolders;
-using serial::posix::PortHolder;
-using serial::posix::portHolders;
+using serial::internal::describeHolders;
+using serial::internal::PortHolder;
+using serial::internal::portHolders;
 
 // Runs `look` in a child as an ordinary user (nobody, when this is root, which may read every
 // process's descriptors) and returns what it gave.

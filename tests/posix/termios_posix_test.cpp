@@ -7,24 +7,68 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <filesystem>
 #include <string>
-#include <vector>
+#include <utility>
 
-#include "serial/device_posix.h"
+#include "serial/device.h"
 #include "serial/serial_error.h"
-#include "tests/support/language.h"
+#include "tests/support/framing_cases.h"
 #include "tests/support/pty_pair.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using serial::ErrorCode;
-using serial::Handshaking;
-using serial::Parity;
 using serial::Settings;
-using serial::posix::makeTermios;
+using serial::internal::makeTermios;
+
+// The line a termios describes, in the words of kFramingCases ("19200 7E2 XON/XOFF"): an input
+// speed of its own after a slash, flow control that is neither handshake by its flags.
+std::string lineOf(const termios& t) {
+  const auto baud = [](speed_t speed) {
+    const std::pair<speed_t, const char*> speeds[] = {{B1200, "1200"},
+                                                      {B9600, "9600"},
+                                                      {B19200, "19200"},
+                                                      {B38400, "38400"},
+                                                      {B115200, "115200"}};
+    for (const auto& [s, name] : speeds) {
+      if (s == speed) return std::string(name);
+    }
+    return std::string("?");
+  };
+  std::string line = baud(cfgetospeed(&t));
+  if (cfgetispeed(&t) != cfgetospeed(&t)) line += "/" + baud(cfgetispeed(&t));
+  switch (t.c_cflag & CSIZE) {
+    case CS5:
+      line += " 5";
+      break;
+    case CS6:
+      line += " 6";
+      break;
+    case CS7:
+      line += " 7";
+      break;
+    default:
+      line += " 8";
+  }
+  line += !(t.c_cflag & PARENB) ? "N" : (t.c_cflag & PARODD) ? "O" : "E";
+  line += (t.c_cflag & CSTOPB) ? "2" : "1";
+  std::string flow;
+  for (const auto& [set, name] : {
+           std::pair{(t.c_cflag & CRTSCTS) != 0, "CRTSCTS"},
+           std::pair{(t.c_iflag & IXON) != 0, "IXON"},
+           std::pair{(t.c_iflag & IXOFF) != 0, "IXOFF"},
+           std::pair{(t.c_iflag & IXANY) != 0, "IXANY"},
+       }) {
+    if (!set) continue;
+    if (!flow.empty()) flow += "+";
+    flow += name;
+  }
+  if (flow == "CRTSCTS") flow = "RTS/CTS";
+  if (flow == "IXON+IXOFF") flow = "XON/XOFF";
+  return flow.empty() ? line : line + " " + flow;
+}
 
 // What a fresh terminal has: cooked, echoing, LF to CR LF.
 termios cooked() {
@@ -41,25 +85,11 @@ termios cooked() {
 }
 
 TEST(Termios, SettingsATermiosCannotHoldAreNamedAsOnWindows) {
-  const struct {
-    Settings settings;
-    const char* named;
-  } cases[] = {
-      {{}, ""},
-      {{.baud = 1200}, ""},
-      {{.baud = 115200}, ""},
-      {{.dataBits = 5}, ""},
-      {{.stopBits = 2}, ""},
-      {{.writeTimeout = 0ms}, ""},
-      {{.baud = 0}, "baud rate 0"},
-      {{.baud = 12345}, "baud rate 12345"},  // no such speed: it used to fail only at open
-      {{.dataBits = 4}, "4 data bits"},
-      {{.dataBits = 9}, "9 data bits"},  // it used to become 8
-      {{.stopBits = 0}, "0 stop bits"},
-      {{.stopBits = 3}, "3 stop bits"},
-      {{.writeTimeout = -1ms}, "write timeout"},
-  };
-  for (const auto& c : cases) EXPECT_EQ(serial::posix::unsupportedSettings(c.settings), c.named);
+  for (const auto& c : testing_support::kUnsupportedCases) {
+    EXPECT_EQ(serial::internal::unsupportedSettings(c.settings), c.named);
+  }
+  // termios has no such speed; Windows leaves that to the driver.
+  EXPECT_EQ(serial::internal::unsupportedSettings({.baud = 12345}), "baud rate 12345");
 }
 
 TEST(Termios, TheDefaultSettingsMakeARawLineWhateverThePortHad) {
@@ -79,39 +109,10 @@ TEST(Termios, TheDefaultSettingsMakeARawLineWhateverThePortHad) {
   }
 }
 
-TEST(Termios, OtherSettingsReachTheLine) {
-  const struct {
-    const char* name;
-    Settings settings;
-    speed_t speed;
-    tcflag_t size;
-    tcflag_t cflags;  // of PARENB, PARODD, CSTOPB, CRTSCTS
-    tcflag_t iflags;  // of IXON, IXOFF, IXANY
-  } cases[] = {
-      {"19200 7E2",
-       {.baud = 19200, .parity = Parity::Even, .dataBits = 7, .stopBits = 2},
-       B19200,
-       CS7,
-       PARENB | CSTOPB,
-       0},
-      {"115200 5O1",
-       {.baud = 115200, .parity = Parity::Odd, .dataBits = 5},
-       B115200,
-       CS5,
-       PARENB | PARODD,
-       0},
-      {"6 data bits", {.dataBits = 6}, B9600, CS6, 0, 0},
-      {"XON/XOFF", {.handshaking = Handshaking::XonXoff}, B9600, CS8, 0, IXON | IXOFF},
-      {"RTS/CTS", {.handshaking = Handshaking::RtsCts}, B9600, CS8, CRTSCTS, 0},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    const termios t = makeTermios(c.settings, cooked());
-    EXPECT_EQ(cfgetospeed(&t), c.speed);
-    EXPECT_EQ(cfgetispeed(&t), c.speed);
-    EXPECT_EQ(t.c_cflag & CSIZE, c.size);
-    EXPECT_EQ(t.c_cflag & (PARENB | PARODD | CSTOPB | CRTSCTS), c.cflags);
-    EXPECT_EQ(t.c_iflag & (IXON | IXOFF | IXANY), c.iflags);
+TEST(Termios, EveryFramingReachesTheLineWhateverThePortHad) {
+  for (const auto& c : testing_support::kFramingCases) {
+    SCOPED_TRACE(c.line);
+    EXPECT_EQ(lineOf(makeTermios(c.settings, cooked())), c.line);
   }
 }
 
@@ -145,115 +146,8 @@ TEST(Termios, AReadBackNamesWhatThePortKeptOfWhatMatters) {
     SCOPED_TRACE(c.name);
     termios got = wanted;
     c.change(got);
-    EXPECT_EQ(serial::posix::lineSettingsMismatch(wanted, got), c.kept);
+    EXPECT_EQ(serial::internal::lineSettingsMismatch(wanted, got), c.kept);
   }
-}
-
-TEST(Termios, OpenErrorsFollowWhatTheSystemSaid) {
-  const struct {
-    int err;
-    ErrorCode code;
-  } cases[] = {
-      {ENOENT, ErrorCode::NoSuchPort},
-      {ENXIO, ErrorCode::NoSuchPort},
-      {ENODEV, ErrorCode::NoSuchPort},
-      {EIO, ErrorCode::NoSuchPort},
-      {EBUSY, ErrorCode::InUse},
-      {EACCES, ErrorCode::PermissionDenied},
-      {EPERM, ErrorCode::PermissionDenied},
-      {EISDIR, ErrorCode::NotSerialDevice},
-      {ENOTTY, ErrorCode::NotSerialDevice},
-      {EMFILE, ErrorCode::OpenFailed},
-      {ENAMETOOLONG, ErrorCode::OpenFailed},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.err);
-    EXPECT_EQ(serial::posix::openErrorCode(c.err), c.code);
-    EXPECT_EQ(serial::posix::openAdvice(c.err), serial::posix::advice(c.code));
-  }
-  // Linux names the usual culprits.
-  const struct {
-    ErrorCode code;
-    std::vector<const char*> names;
-  } culprits[] = {
-      {ErrorCode::NoSuchPort,
-       {"No such port", "/dev/ttyUSB0 or /dev/ttyACM0", "project1-port /dev/ttyUSB0", "brltty"}},
-      {ErrorCode::InUse,
-       {"in use by another program", "systemctl stop serial-getty@ttyS0", "ModemManager", "brltty",
-        "minicom"}},
-      {ErrorCode::PermissionDenied, {"sudo adduser $USER dialout", "log out and in again"}},
-  };
-  for (const auto& c : culprits) {
-    const std::string advice = serial::posix::advice(c.code);
-    for (const char* name : c.names) EXPECT_NE(advice.find(name), std::string::npos) << advice;
-  }
-  EXPECT_EQ(serial::posix::systemReason(ENOENT), "No such file or directory (errno 2)");
-}
-
-// Every error a user can meet on Linux: advice that is true there and says what to do.
-TEST(Termios, EveryErrorsAdviceFitsLinuxAndThePortBehindPortOne) {
-  const ErrorCode reachable[] = {
-      ErrorCode::OpenFailed,       ErrorCode::NoSuchPort,      ErrorCode::InUse,
-      ErrorCode::PermissionDenied, ErrorCode::NotSerialDevice, ErrorCode::SettingsRejected,
-      ErrorCode::WriteFailed,      ErrorCode::WriteTimedOut,
-  };
-  const serial::posix::PortKind kinds[] = {{}, {"ttyUSB0", false}, {"ttyS0", true}};
-  for (const auto& kind : kinds) {
-    for (const ErrorCode code : reachable) {
-      SCOPED_TRACE(std::to_string(static_cast<int>(code)) + " on " + kind.kernelName +
-                   (kind.pseudoTerminal ? " (pty)" : ""));
-      const std::string advice = serial::posix::advice(code, kind);
-      for (const char* windows : {"Device Manager", "COM3", "Wine", "COM Port Number"}) {
-        EXPECT_EQ(advice.find(windows), std::string::npos) << advice;
-      }
-      // Shown in a message box, and more than a heading: something to do or to know.
-      EXPECT_LE(advice.size(), 260u) << advice;
-      EXPECT_GE(advice.size(), 50u) << advice;
-      // The receipt's fate is the box's closing sentence, said once.
-      EXPECT_EQ(advice.find("incomplete"), std::string::npos) << advice;
-    }
-  }
-  // The console to stop is the one of the device that stands in for port 1.
-  const std::string adapter = serial::posix::advice(ErrorCode::InUse, {"ttyUSB0", false});
-  EXPECT_NE(adapter.find("serial-getty@ttyUSB0"), std::string::npos) << adapter;
-  EXPECT_EQ(adapter.find("ttyS0"), std::string::npos) << adapter;
-  // With no handshaking a printer cannot stop the line: 8021 points at this side.
-  const std::string port = serial::posix::advice(ErrorCode::WriteTimedOut, {});
-  EXPECT_NE(port.find("Unplug the adapter"), std::string::npos) << port;
-  EXPECT_EQ(port.find("paper"), std::string::npos) << port;
-  const std::string pty = serial::posix::advice(ErrorCode::WriteTimedOut, {"", true});
-  EXPECT_NE(pty.find("stopped reading"), std::string::npos) << pty;
-}
-
-// The same in Traditional Chinese: Linux's words, the commands as they are typed.
-TEST(Termios, InChineseEveryErrorsAdviceFitsLinux) {
-  PROJECT1_SKIP_UNLESS_CHINESE();
-  const ErrorCode reachable[] = {
-      ErrorCode::OpenFailed,       ErrorCode::NoSuchPort,      ErrorCode::InUse,
-      ErrorCode::PermissionDenied, ErrorCode::NotSerialDevice, ErrorCode::SettingsRejected,
-      ErrorCode::WriteFailed,      ErrorCode::WriteTimedOut,
-  };
-  const serial::posix::PortKind kinds[] = {{}, {"ttyUSB0", false}, {"ttyS0", true}};
-  for (const auto& kind : kinds) {
-    for (const ErrorCode code : reachable) {
-      SCOPED_TRACE(std::to_string(static_cast<int>(code)) + " on " + kind.kernelName);
-      const std::string advice = serial::posix::advice(code, kind);
-      EXPECT_TRUE(advice.find("序列埠") != std::string::npos ||
-                  advice.find("虛擬終端機") != std::string::npos)
-          << advice;
-      for (const char* windows : {"裝置管理員", "COM3", "Wine", "Device Manager"}) {
-        EXPECT_EQ(advice.find(windows), std::string::npos) << advice;
-      }
-      EXPECT_EQ(advice.find("不完整"), std::string::npos) << advice;
-    }
-  }
-  const std::string adapter = serial::posix::advice(ErrorCode::InUse, {"ttyUSB0", false});
-  EXPECT_NE(adapter.find("sudo systemctl stop serial-getty@ttyUSB0"), std::string::npos) << adapter;
-  const std::string denied = serial::posix::advice(ErrorCode::PermissionDenied);
-  EXPECT_NE(denied.find("sudo adduser $USER dialout"), std::string::npos) << denied;
-  // The system's words in the same language where the C library has them, its number as is.
-  EXPECT_TRUE(serial::posix::systemReason(ENOENT).ends_with("（errno 2）"))
-      << serial::posix::systemReason(ENOENT);
 }
 
 TEST(Termios, ThePortIsNamedAsTheKernelNamesTheDeviceBehindIt) {
@@ -268,15 +162,15 @@ TEST(Termios, ThePortIsNamedAsTheKernelNamesTheDeviceBehindIt) {
   std::filesystem::create_directories(sysfs / "dev" / "char");
   std::filesystem::create_directory_symlink("../../devices/pci0000:00/usb1/1-1/ttyUSB0/tty/ttyUSB0",
                                             sysfs / "dev" / "char" / number);
-  EXPECT_EQ(serial::posix::kernelName(pty.slavePath(), sysfs), "ttyUSB0");
+  EXPECT_EQ(serial::internal::kernelName(pty.slavePath(), sysfs), "ttyUSB0");
   // Pseudo-terminals have no entry of their own.
-  EXPECT_EQ(serial::posix::kernelName(pty.slavePath()), "");
-  EXPECT_EQ(serial::posix::kernelName("/nonexistent/ttyS0", sysfs), "");
+  EXPECT_EQ(serial::internal::kernelName(pty.slavePath()), "");
+  EXPECT_EQ(serial::internal::kernelName("/nonexistent/ttyS0", sysfs), "");
   std::filesystem::remove_all(sysfs);
 
-  EXPECT_EQ(serial::posix::shownDevice("/dev/ttyS0", "ttyUSB0"), "/dev/ttyUSB0 as /dev/ttyS0");
-  EXPECT_EQ(serial::posix::shownDevice("/dev/ttyS0", "ttyS0"), "/dev/ttyS0");
-  EXPECT_EQ(serial::posix::shownDevice("/dev/pts/3", ""), "/dev/pts/3");
+  EXPECT_EQ(serial::internal::shownDevice("/dev/ttyS0", "ttyUSB0"), "/dev/ttyUSB0 as /dev/ttyS0");
+  EXPECT_EQ(serial::internal::shownDevice("/dev/ttyS0", "ttyS0"), "/dev/ttyS0");
+  EXPECT_EQ(serial::internal::shownDevice("/dev/pts/3", ""), "/dev/pts/3");
 }
 
 // A setting the line cannot carry is refused, as on Windows, before the port is touched:
@@ -298,7 +192,7 @@ TEST(PosixDeviceSettings, WhatTheLineCannotCarryIsRefusedAndThePortKeepsItsSetti
     termios before{};
     ASSERT_EQ(tcgetattr(pty.slave(), &before), 0);
     try {
-      serial::openPosixDevice(pty.slavePath(), c.settings);
+      serial::openDeviceAt(pty.slavePath(), c.settings);
       ADD_FAILURE() << "opened";
     } catch (const serial::SerialError& e) {
       EXPECT_EQ(e.code(), ErrorCode::SettingsRejected);

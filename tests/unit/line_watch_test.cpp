@@ -13,8 +13,8 @@
 namespace {
 
 using namespace std::chrono_literals;
-using serial::LineWatch;
-using serial::QueueView;
+using serial::internal::LineWatch;
+using serial::internal::QueueView;
 
 // When a line counts as stopped: by what it takes and what the device says it holds.
 TEST(LineWatch, ALineHasStoppedOnlyOnceNothingMovedForTheTimeoutOrLongerWhereNoQueueShows) {
@@ -154,7 +154,7 @@ TEST(Drain, WaitsWhileTheQueueMovesAndGivesUpOnOneThatStandsStill) {
       int progress = 0;
       Clock::time_point lastMove = Clock::now();
       const auto started = Clock::now();
-      const auto reason = serial::drainQueue(
+      const auto reason = serial::internal::drainQueue(
           settings, view, 1ms,
           [&]() -> std::optional<std::size_t> {
             if (c.unseen) return std::nullopt;

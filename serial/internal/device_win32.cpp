@@ -1,15 +1,19 @@
-#include "serial/device_win32.h"
+#include "serial/internal/device_win32.h"
 
 #include <algorithm>
 #include <thread>
 
-#include "serial/internal/comm_config_win32.h"
+#include "serial/internal/dcb_win32.h"
 #include "serial/internal/line_watch.h"
-#include "serial/wide_win32.h"
-#include "texts/language_win32.h"
+#include "serial/internal/os_error.h"
 #include "texts/texts.h"
+#include "win32/wide.h"
 
-namespace serial {
+namespace serial::internal {
+
+using win32::toUtf8;
+using win32::UniqueHandle;
+
 namespace {
 
 using texts::Text;
@@ -26,18 +30,15 @@ std::optional<std::size_t> outputQueued(HANDLE h) {
 
 }  // namespace
 
-Win32Device::Win32Device(std::wstring path, const Settings& settings,
-                         win32::Exclusivity exclusivity)
-    : path_(win32::toUtf8(path)), settings_(settings) {
-  if (exclusivity == win32::Exclusivity::LockFile) lock(path);
+Win32Device::Win32Device(std::wstring path, const Settings& settings, Exclusivity exclusivity)
+    : path_(toUtf8(path)), settings_(settings) {
+  if (exclusivity == Exclusivity::LockFile) lock(path);
   // Share mode 0: nobody else may open the port while we hold it.
-  handle_ =
-      win32::UniqueHandle(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  handle_ = UniqueHandle(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!handle_) {
     const DWORD error = ::GetLastError();
-    fail(win32::openErrorCode(error), Text::DoingOpen, win32::systemReason(error),
-         win32::openAdvice(error));
+    fail(openErrorCode(error), Text::DoingOpen, systemReason(error), openAdvice(error));
   }
   const DWORD type = ::GetFileType(handle_.get());
   // A device of no known type is no port at all: Wine hands out one for a COM port whose
@@ -57,8 +58,8 @@ Win32Device::Win32Device(std::wstring path, const Settings& settings,
   // Under Wine a port without modem lines is a pseudo-terminal: closing it never waits, and
   // its reader may still take what is queued there, so nothing of it is discarded.
   DWORD modem = 0;
-  discardUndrained_ = !win32::underWine() || ::GetCommModemStatus(handle_.get(), &modem);
-  applySettings();
+  discardUndrained_ = hostHere() != Host::Wine || ::GetCommModemStatus(handle_.get(), &modem);
+  applyLineSettings(current);
 }
 
 Win32Device::~Win32Device() {
@@ -70,27 +71,26 @@ Win32Device::~Win32Device() {
 void Win32Device::lock(const std::wstring& path) {
   DWORD error = 0;
   std::wstring file;
-  lock_ = win32::lockPort(path, &error, &file);
+  lock_ = lockPort(path, &error, &file);
   if (lock_) return;
   if (error == ERROR_SHARING_VIOLATION) fail(ErrorCode::InUse, Text::DoingOpen, error);
   // Without the lock another copy of the program could share the port, and the two
   // receipts would come out mixed: better not to print at all.
-  const std::string where =
-      file.empty() ? texts::text(Text::TheTemporaryFolder) : win32::toUtf8(file);
+  const std::string where = file.empty() ? texts::text(Text::TheTemporaryFolder) : toUtf8(file);
   fail(ErrorCode::OpenFailed, Text::DoingLock,
-       texts::text(Text::NoLockFile, {where, win32::systemReason(error)}),
+       texts::text(Text::NoLockFile, {where, systemReason(error)}),
        texts::text(Text::WineAdviceNoLockFile));
 }
 
-void Win32Device::applySettings() {
-  if (const auto bad = win32::unsupportedSettings(settings_); !bad.empty()) {
+void Win32Device::applyLineSettings(const DCB& current) {
+  if (const auto bad = unsupportedSettings(settings_); !bad.empty()) {
     fail(ErrorCode::SettingsRejected, "SetCommState", texts::text(Text::Unsupported, {bad}));
   }
   // Only a recommendation to the driver, which may keep its own sizes: not worth failing for.
   ::SetupComm(handle_.get(), static_cast<DWORD>(settings_.inBufferSize),
               static_cast<DWORD>(settings_.outBufferSize));
 
-  DCB wanted = win32::makeDcb(settings_);
+  DCB wanted = makeDcb(settings_, current);
   if (!::SetCommState(handle_.get(), &wanted)) {
     fail(ErrorCode::SettingsRejected, "SetCommState", ::GetLastError());
   }
@@ -100,11 +100,11 @@ void Win32Device::applySettings() {
   if (!::GetCommState(handle_.get(), &got)) {
     fail(ErrorCode::SettingsRejected, "GetCommState", ::GetLastError());
   }
-  if (const auto kept = win32::lineSettingsMismatch(wanted, got); !kept.empty()) {
+  if (const auto kept = lineSettingsMismatch(wanted, got); !kept.empty()) {
     fail(ErrorCode::SettingsRejected, "SetCommState", texts::text(Text::PortKept, {kept}));
   }
 
-  COMMTIMEOUTS timeouts = win32::makeTimeouts(settings_);
+  COMMTIMEOUTS timeouts = makeTimeouts(settings_);
   if (!::SetCommTimeouts(handle_.get(), &timeouts)) {
     fail(ErrorCode::SettingsRejected, "SetCommTimeouts", ::GetLastError());
   }
@@ -156,7 +156,7 @@ void Win32Device::drain() {
 }
 
 void Win32Device::fail(ErrorCode code, Operation operation, DWORD error) const {
-  fail(code, operation, win32::systemReason(error));
+  fail(code, operation, systemReason(error));
 }
 
 void Win32Device::fail(ErrorCode code, Operation operation, const std::string& reason,
@@ -165,29 +165,30 @@ void Win32Device::fail(ErrorCode code, Operation operation, const std::string& r
   // finds no file.
   throw serialError(
       code, portName(settings_), path_, operation.text(), reason,
-      advice.empty() ? win32::advice(code, win32::hostHere(), !discardUndrained_) : advice);
+      advice.empty() ? internal::advice(code, {hostHere(), !discardUndrained_}) : advice);
 }
 
-std::unique_ptr<Win32Device> openWin32Device(const std::wstring& path, const Settings& settings,
-                                             win32::Exclusivity exclusivity) {
-  return std::make_unique<Win32Device>(path, settings, exclusivity);
+}  // namespace serial::internal
+
+namespace serial {
+
+std::unique_ptr<Device> openDeviceAt(const std::string& path, const Settings& settings) {
+  return std::make_unique<internal::Win32Device>(win32::toWide(path), settings);
 }
 
 std::unique_ptr<Device> openDevice(const Settings& settings) {
-  return openWin32Device(win32::toWide(devicePath(settings.port)), settings);
+  return openDeviceAt(devicePath(settings.port), settings);
 }
 
 std::string devicePath(int port) { return "\\\\.\\COM" + std::to_string(port); }
 
-namespace win32 {
+}  // namespace serial
 
-bool underWine() {
-  static const bool wine =
-      ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-  return wine;
+namespace serial::internal {
+
+Exclusivity exclusivityHere() {
+  return hostHere() == Host::Wine ? Exclusivity::LockFile : Exclusivity::Driver;
 }
-
-Exclusivity exclusivityHere() { return underWine() ? Exclusivity::LockFile : Exclusivity::Driver; }
 
 UniqueHandle lockPort(const std::wstring& path, DWORD* error, std::wstring* file) {
   wchar_t temp[MAX_PATH + 1];
@@ -206,68 +207,4 @@ UniqueHandle lockPort(const std::wstring& path, DWORD* error, std::wstring* file
   return lock;
 }
 
-ErrorCode openErrorCode(DWORD error) {
-  switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-      return ErrorCode::NoSuchPort;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-      return ErrorCode::InUse;
-    default:
-      return ErrorCode::OpenFailed;
-  }
-}
-
-Host hostHere() { return underWine() ? Host::Wine : Host::Windows; }
-
-std::string advice(ErrorCode code, Host host, bool pseudoTerminal) {
-  switch (code) {
-    // The port's driver answered: Device Manager shows whether it works.
-    case ErrorCode::OpenFailed:
-      return texts::text(Text::WindowsAdviceOpenFailed);
-    case ErrorCode::SettingsRejected:
-      return texts::text(Text::WindowsAdviceSettingsRejected);
-    case ErrorCode::NoSuchPort:
-      return texts::text(Text::WindowsAdviceNoSuchPort);
-    case ErrorCode::WriteTimedOut:
-      if (host == Host::Wine && pseudoTerminal) {
-        return texts::text(Text::WineAdvicePseudoTerminalStopped);
-      }
-      return adviceFor(code);
-    default:
-      return adviceFor(code);
-  }
-}
-
-std::string openAdvice(DWORD error, Host host) {
-  if (error != ERROR_ACCESS_DENIED) return advice(openErrorCode(error), host);
-  std::string text = texts::text(Text::WindowsAdviceAccessDenied);
-  if (host == Host::Wine) {
-    text = texts::text(Text::TwoSentences, {text, texts::text(Text::WineAdviceAccessDenied)});
-  }
-  return text;
-}
-
-std::string systemReason(DWORD error) {
-  wchar_t* buffer = nullptr;
-  // In the language of the rest of the box; in the system's own where it lacks that one.
-  const auto format = [&](DWORD language) {
-    return ::FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, error, language, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-  };
-  DWORD n = format(texts::language());
-  if (n == 0) n = format(0);
-  std::wstring text(buffer ? buffer : L"", n);
-  if (buffer) ::LocalFree(buffer);
-  while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ')) {
-    text.pop_back();
-  }
-  const std::string number = std::to_string(error);
-  return text.empty() ? texts::text(Text::UnknownSystemError, {number})
-                      : texts::text(Text::SystemReason, {toUtf8(text), number});
-}
-
-}  // namespace win32
-}  // namespace serial
+}  // namespace serial::internal

@@ -1,10 +1,10 @@
-#include "serial/wide_win32.h"
+#include "win32/wide.h"
 
 #include <windows.h>
 
 #include <climits>
 
-namespace serial::win32 {
+namespace win32 {
 
 std::string toUtf8(std::wstring_view text) {
   if (text.empty() || text.size() > INT_MAX / 3) return {};
@@ -26,4 +26,4 @@ std::wstring toWide(std::string_view utf8) {
   return out;
 }
 
-}  // namespace serial::win32
+}  // namespace win32

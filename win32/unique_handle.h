@@ -4,7 +4,7 @@
 
 #include <utility>
 
-namespace serial::win32 {
+namespace win32 {
 
 // Owns one kernel handle; CreateFile's INVALID_HANDLE_VALUE counts as none.
 class UniqueHandle {
@@ -34,4 +34,4 @@ class UniqueHandle {
   HANDLE h_ = nullptr;
 };
 
-}  // namespace serial::win32
+}  // namespace win32

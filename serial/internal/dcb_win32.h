@@ -7,14 +7,14 @@
 
 #include "serial/settings.h"
 
-namespace serial::win32 {
+namespace serial::internal {
 
 // Empty when the settings can be put in a DCB, else what is wrong with them.
 std::string unsupportedSettings(const Settings& settings);
 
-// The whole line state for SetCommState. Every field is set: the driver keeps whatever the
-// port's last user left, a modem program's hardware handshake or a stray XOFF wait included.
-DCB makeDcb(const Settings& settings);
+// The line state for SetCommState, from what the port had: every field set. Only for settings
+// unsupportedSettings() passed.
+DCB makeDcb(const Settings& settings, const DCB& current);
 
 // How long one WriteFile call may wait for the line before it returns with what it sent.
 inline constexpr std::chrono::milliseconds kWriteSlice{200};
@@ -28,4 +28,4 @@ COMMTIMEOUTS makeTimeouts(const Settings& settings);
 // bytes (speed, framing, flow control), else which of them it kept differently.
 std::string lineSettingsMismatch(const DCB& wanted, const DCB& got);
 
-}  // namespace serial::win32
+}  // namespace serial::internal

@@ -7,11 +7,10 @@
 #include <string>
 
 #include "serial/device.h"
-#include "serial/internal/unique_handle_win32.h"
 #include "serial/serial_error.h"
+#include "win32/unique_handle.h"
 
-namespace serial {
-namespace win32 {
+namespace serial::internal {
 
 // What keeps a second program off the port. Windows' serial drivers refuse a second opener;
 // Wine's do not, so there a lock file of our own does it.
@@ -20,16 +19,12 @@ enum class Exclusivity { Driver, LockFile };
 // LockFile under Wine, Driver on Windows: the program writes no files there.
 Exclusivity exclusivityHere();
 
-bool underWine();
-
-}  // namespace win32
-
 // The Windows device behind openDevice(): a communications handle held exclusively.
 class Win32Device final : public Device {
  public:
   // Opens `path` ("\\.\COM1") and applies the settings; throws SerialError.
   Win32Device(std::wstring path, const Settings& settings,
-              win32::Exclusivity exclusivity = win32::exclusivityHere());
+              Exclusivity exclusivity = exclusivityHere());
   // Output that was never drained (a write or drain failed) is discarded first, so that
   // closing cannot wait on it.
   ~Win32Device() override;
@@ -46,7 +41,7 @@ class Win32Device final : public Device {
   [[noreturn]] void fail(ErrorCode code, Operation operation, const std::string& reason,
                          const std::string& advice = {}) const;
   void lock(const std::wstring& path);
-  void applySettings();
+  void applyLineSettings(const DCB& current);
 
   std::string path_;  // UTF-8, for messages
   Settings settings_;
@@ -56,33 +51,8 @@ class Win32Device final : public Device {
   bool discardUndrained_ = true;  // not for a pseudo-terminal under Wine
 };
 
-std::unique_ptr<Win32Device> openWin32Device(
-    const std::wstring& path, const Settings& settings,
-    win32::Exclusivity exclusivity = win32::exclusivityHere());
-
-namespace win32 {
-
 // The lock file for `path` in the temporary folder, opened unshared and deleted on close.
 // `error` is ERROR_SHARING_VIOLATION while another holds it; `file` is where it is.
-UniqueHandle lockPort(const std::wstring& path, DWORD* error, std::wstring* file = nullptr);
+win32::UniqueHandle lockPort(const std::wstring& path, DWORD* error, std::wstring* file = nullptr);
 
-// The error for a CreateFile failure: a held COM port answers "access denied".
-ErrorCode openErrorCode(DWORD error);
-
-// Where the program runs: advice that only makes sense under Wine is shown only there.
-enum class Host { Windows, Wine };
-Host hostHere();
-
-// The advice for an error on Windows: a missing COM1 is often a USB adapter numbered higher.
-// `pseudoTerminal`: under Wine, COM1 leads to a pseudo-terminal, not a port.
-std::string advice(ErrorCode code, Host host = hostHere(), bool pseudoTerminal = false);
-
-// The advice for a CreateFile failure: "access denied" is also how a port this user may not
-// open answers, and, under Wine, a COM port that leads to a folder.
-std::string openAdvice(DWORD error, Host host = hostHere());
-
-// The system's text for an error, with its number: "Access is denied. (error 5)".
-std::string systemReason(DWORD error);
-
-}  // namespace win32
-}  // namespace serial
+}  // namespace serial::internal

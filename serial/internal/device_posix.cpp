@@ -1,4 +1,4 @@
-#include "serial/device_posix.h"
+#include "serial/device.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -16,13 +16,14 @@
 #include "posix/unique_fd.h"
 #include "serial/internal/line_watch.h"
 #include "serial/internal/modem_lines_posix.h"
+#include "serial/internal/os_error.h"
 #include "serial/internal/port_holders_posix.h"
 #include "serial/internal/port_name_posix.h"
 #include "serial/internal/termios_posix.h"
 #include "serial/serial_error.h"
 #include "texts/texts.h"
 
-namespace serial {
+namespace serial::internal {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -64,12 +65,12 @@ class PosixDevice final : public Device {
   PosixDevice(std::string path, const Settings& settings)
       : path_(std::move(path)), settings_(settings) {
     // Named as the kernel names it: another device may stand on /dev/ttyS0.
-    if (auto name = posix::kernelName(path_); !name.empty()) {
-      shown_ = posix::shownDevice(path_, name);
+    if (auto name = kernelName(path_); !name.empty()) {
+      shown_ = shownDevice(path_, name);
       kind_.kernelName = std::move(name);
     }
     failIfHeld();
-    fd_ = ::posix::UniqueFd(::open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    fd_ = posix::UniqueFd(::open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (!fd_) failOpening(errno);
     if (!::isatty(fd_.get())) failOpening(ENOTTY);
     pseudoTerminal_ = isPseudoTerminal(fd_.get());
@@ -153,19 +154,18 @@ class PosixDevice final : public Device {
 
  private:
   [[noreturn]] void fail(ErrorCode code, Operation operation, int err) const {
-    fail(code, operation, posix::systemReason(err));
+    fail(code, operation, systemReason(err));
   }
 
   [[noreturn]] void fail(ErrorCode code, Operation operation, const std::string& reason,
                          const std::string& advice = {}) const {
     // Linux's own advice for every error of the port, not only those of open().
     throw serialError(code, portName(settings_), shown_, operation.text(), reason,
-                      advice.empty() ? posix::advice(code, kind_) : advice);
+                      advice.empty() ? internal::advice(code, kind_) : advice);
   }
 
   [[noreturn]] void failOpening(int err) const {
-    fail(posix::openErrorCode(err), Text::DoingOpen, posix::systemReason(err),
-         posix::openAdvice(err, kind_));
+    fail(openErrorCode(err), Text::DoingOpen, systemReason(err), openAdvice(err, kind_));
   }
 
   // A program that has the port open without exclusive mode (a login console's getty) would
@@ -174,10 +174,10 @@ class PosixDevice final : public Device {
   void failIfHeld() const {
     struct stat st {};
     if (::stat(path_.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) return;  // open() says why
-    const auto holders = posix::portHolders(st.st_rdev);
+    const auto holders = portHolders(st.st_rdev);
     if (!holders.empty()) {
       fail(ErrorCode::InUse, Text::DoingOpen,
-           texts::text(Text::InUseBy, {posix::describeHolders(holders)}));
+           texts::text(Text::InUseBy, {describeHolders(holders)}));
     }
   }
 
@@ -217,21 +217,21 @@ class PosixDevice final : public Device {
   }
 
   void applyLineSettings() {
-    if (const auto bad = posix::unsupportedSettings(settings_); !bad.empty()) {
+    if (const auto bad = unsupportedSettings(settings_); !bad.empty()) {
       fail(ErrorCode::SettingsRejected, "tcsetattr", texts::text(Text::Unsupported, {bad}));
     }
     termios current{};
     if (::tcgetattr(fd_.get(), &current) != 0) {
       fail(ErrorCode::NotSerialDevice, "tcgetattr", errno);
     }
-    const termios wanted = posix::makeTermios(settings_, current);
+    const termios wanted = makeTermios(settings_, current);
     if (::tcsetattr(fd_.get(), TCSANOW, &wanted) != 0) {
       fail(ErrorCode::SettingsRejected, "tcsetattr", errno);
     }
     // tcsetattr succeeds if any one change took; check that all of them did.
     termios got{};
     if (::tcgetattr(fd_.get(), &got) != 0) fail(ErrorCode::SettingsRejected, "tcgetattr", errno);
-    if (const auto kept = posix::lineSettingsMismatch(wanted, got); !kept.empty()) {
+    if (const auto kept = lineSettingsMismatch(wanted, got); !kept.empty()) {
       fail(ErrorCode::SettingsRejected, "tcsetattr", texts::text(Text::PortKept, {kept}));
     }
   }
@@ -239,7 +239,7 @@ class PosixDevice final : public Device {
   void setModemLines() {
     const int fd = fd_.get();
     const int err =
-        serial::setModemLines(settings_, pseudoTerminal_, [fd](unsigned long request, int bits) {
+        internal::setModemLines(settings_, pseudoTerminal_, [fd](unsigned long request, int bits) {
           return ::ioctl(fd, request, &bits) == 0 ? 0 : errno;
         });
     if (err != 0) fail(ErrorCode::SettingsRejected, Text::DoingSetModemLines, err);
@@ -247,22 +247,25 @@ class PosixDevice final : public Device {
 
   std::string path_;
   std::string shown_ = path_;  // in the texts
-  posix::PortKind kind_;       // for the advice
+  PortKind kind_;              // for the advice
   Settings settings_;
-  ::posix::UniqueFd fd_;
+  posix::UniqueFd fd_;
   ExclusiveMode exclusive_;  // after fd_: cleared before the descriptor closes
   bool pseudoTerminal_ = false;
   bool drained_ = true;  // nothing written since the last drain
 };
 
 }  // namespace
+}  // namespace serial::internal
 
-std::unique_ptr<Device> openPosixDevice(const std::string& path, const Settings& settings) {
-  return std::make_unique<PosixDevice>(path, settings);
+namespace serial {
+
+std::unique_ptr<Device> openDeviceAt(const std::string& path, const Settings& settings) {
+  return std::make_unique<internal::PosixDevice>(path, settings);
 }
 
 std::unique_ptr<Device> openDevice(const Settings& settings) {
-  return openPosixDevice(devicePath(settings.port), settings);
+  return openDeviceAt(devicePath(settings.port), settings);
 }
 
 std::string devicePath(int port) { return "/dev/ttyS" + std::to_string(port - 1); }

@@ -1,9 +1,9 @@
-#include "serial/internal/comm_config_win32.h"
+#include "serial/internal/dcb_win32.h"
 
 #include <algorithm>
 #include <limits>
 
-namespace serial::win32 {
+namespace serial::internal {
 
 std::string unsupportedSettings(const Settings& s) {
   if (s.baud == 0) return "baud rate 0";
@@ -14,10 +14,13 @@ std::string unsupportedSettings(const Settings& s) {
   return {};
 }
 
-DCB makeDcb(const Settings& s) {
+// Every field is set: the driver keeps whatever the port's last user left, a modem program's
+// hardware handshake or a stray XOFF wait included. Starting from `current`, not from nothing,
+// leaves no byte indeterminate.
+DCB makeDcb(const Settings& s, const DCB& current) {
   const bool parity = s.parity != Parity::None;
   const WORD flowLimit = static_cast<WORD>(std::min<std::size_t>(s.inBufferSize / 4, 0xFFFF));
-  DCB dcb;
+  DCB dcb = current;
   dcb.DCBlength = sizeof dcb;
   dcb.BaudRate = s.baud;
   dcb.fBinary = TRUE;  // Windows supports nothing else
@@ -87,4 +90,4 @@ std::string lineSettingsMismatch(const DCB& wanted, const DCB& got) {
   return kept;
 }
 
-}  // namespace serial::win32
+}  // namespace serial::internal

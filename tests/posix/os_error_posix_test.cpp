@@ -7,12 +7,16 @@
 #include <vector>
 
 #include "tests/support/language.h"
+#include "tests/support/reachable_errors.h"
 
 namespace {
 
 namespace internal = serial::internal;
 using serial::ErrorCode;
 using serial::internal::PortKind;
+
+// Port 1 as the machine's own UART, a USB adapter standing in for it, a pseudo-terminal.
+const PortKind kKinds[] = {{}, {"ttyUSB0", false}, {"ttyS0", true}};
 
 TEST(OsError, OpenErrorsFollowWhatTheSystemSaid) {
   const struct {
@@ -57,14 +61,8 @@ TEST(OsError, OpenErrorsFollowWhatTheSystemSaid) {
 
 // Every error a user can meet on Linux: advice that is true there and says what to do.
 TEST(OsError, EveryErrorsAdviceFitsLinuxAndThePortBehindPortOne) {
-  const ErrorCode reachable[] = {
-      ErrorCode::OpenFailed,       ErrorCode::NoSuchPort,      ErrorCode::InUse,
-      ErrorCode::PermissionDenied, ErrorCode::NotSerialDevice, ErrorCode::SettingsRejected,
-      ErrorCode::WriteFailed,      ErrorCode::WriteTimedOut,
-  };
-  const PortKind kinds[] = {{}, {"ttyUSB0", false}, {"ttyS0", true}};
-  for (const auto& kind : kinds) {
-    for (const ErrorCode code : reachable) {
+  for (const auto& kind : kKinds) {
+    for (const ErrorCode code : testing_support::kReachableErrors) {
       SCOPED_TRACE(std::to_string(static_cast<int>(code)) + " on " + kind.kernelName +
                    (kind.pseudoTerminal ? " (pty)" : ""));
       const std::string advice = internal::advice(code, kind);
@@ -93,14 +91,8 @@ TEST(OsError, EveryErrorsAdviceFitsLinuxAndThePortBehindPortOne) {
 // The same in Traditional Chinese: Linux's words, the commands as they are typed.
 TEST(OsError, InChineseEveryErrorsAdviceFitsLinux) {
   PROJECT1_SKIP_UNLESS_CHINESE();
-  const ErrorCode reachable[] = {
-      ErrorCode::OpenFailed,       ErrorCode::NoSuchPort,      ErrorCode::InUse,
-      ErrorCode::PermissionDenied, ErrorCode::NotSerialDevice, ErrorCode::SettingsRejected,
-      ErrorCode::WriteFailed,      ErrorCode::WriteTimedOut,
-  };
-  const PortKind kinds[] = {{}, {"ttyUSB0", false}, {"ttyS0", true}};
-  for (const auto& kind : kinds) {
-    for (const ErrorCode code : reachable) {
+  for (const auto& kind : kKinds) {
+    for (const ErrorCode code : testing_support::kReachableErrors) {
       SCOPED_TRACE(std::to_string(static_cast<int>(code)) + " on " + kind.kernelName);
       const std::string advice = internal::advice(code, kind);
       EXPECT_TRUE(advice.find("序列埠") != std::string::npos ||

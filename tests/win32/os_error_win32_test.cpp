@@ -5,6 +5,7 @@
 #include <string>
 
 #include "tests/support/language.h"
+#include "tests/support/reachable_errors.h"
 
 namespace {
 
@@ -62,14 +63,9 @@ TEST(OsError, AccessDeniedIsAdvisedAsAPortInUseOrOneThisUserMayNotOpen) {
 // Every error a user can meet: advice that is true on the system where it is shown, and more
 // than its heading. Real Windows never reads of Wine or Linux.
 TEST(OsError, EveryErrorsAdviceFitsTheSystemItIsShownOn) {
-  const ErrorCode reachable[] = {
-      ErrorCode::OpenFailed,       ErrorCode::NoSuchPort,      ErrorCode::InUse,
-      ErrorCode::PermissionDenied, ErrorCode::NotSerialDevice, ErrorCode::SettingsRejected,
-      ErrorCode::WriteFailed,      ErrorCode::WriteTimedOut,
-  };
   for (const Host host : {Host::Windows, Host::Wine}) {
     for (const bool pty : {false, true}) {
-      for (const ErrorCode code : reachable) {
+      for (const ErrorCode code : testing_support::kReachableErrors) {
         const std::string advice = internal::advice(code, {host, pty});
         SCOPED_TRACE(std::to_string(static_cast<int>(code)) +
                      (host == Host::Wine ? " under Wine" : " on Windows") + (pty ? " (pty)" : ""));
@@ -100,12 +96,7 @@ TEST(OsError, EveryErrorsAdviceFitsTheSystemItIsShownOn) {
 // and the system's text in the box's language.
 TEST(OsError, InChineseEveryErrorsAdviceFitsTheSystem) {
   PROJECT1_SKIP_UNLESS_CHINESE();
-  const ErrorCode reachable[] = {
-      ErrorCode::OpenFailed,       ErrorCode::NoSuchPort,      ErrorCode::InUse,
-      ErrorCode::PermissionDenied, ErrorCode::NotSerialDevice, ErrorCode::SettingsRejected,
-      ErrorCode::WriteFailed,      ErrorCode::WriteTimedOut,
-  };
-  for (const ErrorCode code : reachable) {
+  for (const ErrorCode code : testing_support::kReachableErrors) {
     SCOPED_TRACE(std::to_string(static_cast<int>(code)));
     const std::string advice = internal::advice(code, {Host::Windows, false});
     EXPECT_NE(advice.find("序列埠"), std::string::npos) << advice;

@@ -113,9 +113,8 @@ class WineTarget : public Target {
     }
     if (::access((prefix_ + "/system.reg").c_str(), R_OK) != 0) {
       const std::string setup = std::string(PROJECT1_SOURCE_DIR) + "/tests/win32/setup-wine-prefix";
-      Process::Options options;
-      options.inChild = wineOptions().inChild;  // its scan for ports finds none either
-      runOk({setup, prefix_}, options, 300s);
+      // Its scan for ports finds none either.
+      runOk(inWineEnv({setup, prefix_}), wineOptions(), 300s);
     }
     x_ = std::make_unique<XSession>();
     line_ = std::make_unique<testing_support::PtyPair>();
@@ -137,8 +136,8 @@ class WineTarget : public Target {
     }
     try {
       // No Wine process outlives the X server it draws on.
-      run({E2E_WINESERVER, "-k"}, wineOptions(), 30s);
-      run({E2E_WINESERVER, "-w"}, wineOptions(), 30s);
+      run(inWineEnv({E2E_WINESERVER, "-k"}), wineOptions(), 30s);
+      run(inWineEnv({E2E_WINESERVER, "-w"}), wineOptions(), 30s);
     } catch (const std::exception& e) {
       ADD_FAILURE() << "ending the wineserver: " << e.what();
     }
@@ -156,8 +155,7 @@ class WineTarget : public Target {
     mapCom1IfNeeded(port == Port::Line ? line_->slavePath() : kNowhere);
     Process::Options options = wineOptions();
     options.env.insert(options.env.end(), env.begin(), env.end());
-    return std::make_unique<Process>(std::vector<std::string>{launcher(), exe_}, options,
-                                     "Project1.exe");
+    return std::make_unique<Process>(withWine({exe_}), options, "Project1.exe");
   }
 
   std::unique_ptr<PortHold> holdPort(std::string* whyNot) override {
@@ -167,7 +165,7 @@ class WineTarget : public Target {
     }
     mapCom1IfNeeded(line_->slavePath());
     auto holder = std::make_unique<Process>(
-        std::vector<std::string>{launcher(), probe_, "hold", "300"}, wineOptions(), "com1_probe");
+        withWine({probe_, "hold", "300"}), wineOptions(), "com1_probe");
     const bool held = waitFor(
         [&] { return holder->out().find("held") != std::string::npos || !holder->running(); }, 30s,
         50ms);
@@ -176,7 +174,7 @@ class WineTarget : public Target {
       return nullptr;
     }
     // Windows' serial driver lets one program in at a time; Wine checks sharing for files only.
-    const RunResult second = run({launcher(), probe_, "lines"}, wineOptions(), 60s);
+    const RunResult second = run(withWine({probe_, "lines"}), wineOptions(), 60s);
     if (!holder->running()) {
       throw std::runtime_error("com1_probe.exe stopped holding COM1: " + holder->out() +
                                holder->err());
@@ -193,9 +191,9 @@ class WineTarget : public Target {
   // com1_probe with `args`, COM1 on the line.
   std::unique_ptr<Process> probe(const std::vector<std::string>& args) {
     mapCom1IfNeeded(line_->slavePath());
-    std::vector<std::string> argv{launcher(), probe_};
+    std::vector<std::string> argv{probe_};
     argv.insert(argv.end(), args.begin(), args.end());
-    return std::make_unique<Process>(argv, wineOptions(), "com1_probe");
+    return std::make_unique<Process>(withWine(argv), wineOptions(), "com1_probe");
   }
 
   // Wine keeps up with xdotool's pace as the native program does: the full count.
@@ -204,16 +202,22 @@ class WineTarget : public Target {
   bool countsDescriptors() const override { return false; }
 
  private:
-  // Picks the loader for the prefix's word size, which Debian's `wine` does not.
-  static std::string launcher() { return std::string(PROJECT1_SOURCE_DIR) + "/tools/wine-run"; }
+  // `argv` in the build's prefix, in the Wine environment all tests and scripts share.
+  std::vector<std::string> inWineEnv(std::vector<std::string> argv, bool loader = false) const {
+    std::vector<std::string> env{std::string(PROJECT1_SOURCE_DIR) + "/tests/tools/wine-env",
+                                 "--prefix", prefix_, "--arch", arch_};
+    if (loader) env.push_back("--wine");
+    argv.insert(argv.begin(), env.begin(), env.end());
+    return argv;
+  }
+  // A Windows program, with the loader for the prefix's word size.
+  std::vector<std::string> withWine(std::vector<std::string> argv) const {
+    return inWineEnv(std::move(argv), true);
+  }
 
   Process::Options wineOptions() const {
     Process::Options options;
     options.workDir = dir_;
-    options.env = {{"WINEPREFIX", prefix_},
-                   {"WINEARCH", arch_},
-                   {"WINEDEBUG", "-all"},
-                   {"WINEDLLOVERRIDES", "mscoree,mshtml="}};
     if (x_) options.env.emplace_back("DISPLAY", x_->display());
     options.inChild = [] {
       tools::enterPrivateDev(std::nullopt);
@@ -229,9 +233,9 @@ class WineTarget : public Target {
   void mapCom1(const std::string& path) {
     mapped_.clear();
     Process::Options options = wineOptions();
-    options.env.emplace_back("WINE", launcher());
     options.env.emplace_back("WINESERVER", E2E_WINESERVER);
-    runOk({std::string(PROJECT1_SOURCE_DIR) + "/tools/wine-com1", path}, options, 300s);
+    runOk(inWineEnv({std::string(PROJECT1_SOURCE_DIR) + "/tests/tools/wine-com1", path}), options,
+          300s);
     const std::string link = readLink(prefix_ + "/dosdevices/com1");
     if (link != path) {
       throw std::runtime_error("COM1 points at '" + link + "', not " + path);

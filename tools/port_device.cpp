@@ -21,9 +21,6 @@
 namespace tools {
 namespace {
 
-// Unix98 pseudo-terminal slaves: majors 136 to 143.
-constexpr unsigned kPtyMajorFirst = 136;
-constexpr unsigned kPtyMajorLast = 143;
 // The terminals of the tty layer that no hardware is behind.
 constexpr unsigned kVirtualConsoleMajor = 4;
 constexpr unsigned kVirtualConsoleLast = 63;
@@ -133,7 +130,7 @@ PortVerdict judgePortDevice(const PathFacts& facts, const std::filesystem::path&
 
   const unsigned maj = ::major(facts.rdev);
   const unsigned min = ::minor(facts.rdev);
-  if (maj >= kPtyMajorFirst && maj <= kPtyMajorLast) {
+  if (isPtySlave(facts.rdev)) {
     if (!facts.readWrite) return refuseAccess(facts, true);
     return {true, texts::text(Text::MapperPseudoTerminal)};
   }
@@ -177,6 +174,13 @@ PathFacts examinePath(const std::string& path) {
   facts.inGroup = hasGroup(st.st_gid);
   facts.listedInGroup = listedIn(st.st_gid);
   return facts;
+}
+
+bool isPtySlave(dev_t rdev) {
+  // Unix 98 pseudo-terminal slaves: majors 136 to 143.
+  constexpr unsigned kFirst = 136;
+  constexpr unsigned kLast = 143;
+  return ::major(rdev) >= kFirst && ::major(rdev) <= kLast;
 }
 
 }  // namespace tools

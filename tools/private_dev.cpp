@@ -19,15 +19,12 @@
 
 #include "posix/unique_fd.h"
 #include "texts/texts.h"
+#include "tools/port_device.h"
 
 namespace tools {
 namespace {
 
 using texts::Text;
-
-// Unix98 pseudo-terminal slaves: majors 136 to 143.
-constexpr unsigned kPtyMajorFirst = 136;
-constexpr unsigned kPtyMajorLast = 143;
 
 // The step that failed, `step` filled with `args`, and why: errno, taken before the texts are
 // looked up (that may open files).
@@ -77,10 +74,7 @@ void bindOnto(const posix::UniqueFd& from, const std::string& name, const std::s
   }
 }
 
-bool isPty(const struct stat& st) {
-  return S_ISCHR(st.st_mode) && ::major(st.st_rdev) >= kPtyMajorFirst &&
-         ::major(st.st_rdev) <= kPtyMajorLast;
-}
+bool isPty(const struct stat& st) { return S_ISCHR(st.st_mode) && isPtySlave(st.st_rdev); }
 
 // What a port must be: `accepts` judges what ended up on /dev/ttyS0, so that a path changed
 // after it was checked cannot put another device there; the texts say it was not.

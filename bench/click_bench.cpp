@@ -10,6 +10,7 @@
 #include "receipt/print_run.h"
 #include "serial/device.h"
 #include "serial/mscomm.h"
+#include "tests/golden/golden_job.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/stand_in_device.h"
 
@@ -17,6 +18,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using testing_support::kReceiptBytes;
 
 double median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
@@ -39,7 +41,7 @@ void ClickOnPacedLine(benchmark::State& state) {
       handler.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
       state.PauseTiming();
     }  // drains
-    if (line->byteTimes.size() != 267) state.SkipWithError("bytes lost");
+    if (line->byteTimes.size() != kReceiptBytes) state.SkipWithError("bytes lost");
     spans.push_back(
         std::chrono::duration<double, std::milli>(line->byteTimes.back() - line->byteTimes.front())
             .count());
@@ -48,7 +50,7 @@ void ClickOnPacedLine(benchmark::State& state) {
   // First byte to last byte: 266 byte times after the first, ideally 277.1 ms.
   state.counters["handler_median_us"] = median(handler);
   state.counters["first_to_last_ms"] = median(spans);
-  state.counters["vs_ideal"] = median(spans) / (266 * 1.0417);
+  state.counters["vs_ideal"] = median(spans) / (static_cast<double>(kReceiptBytes - 1) * 1.0417);
 }
 BENCHMARK(ClickOnPacedLine)->Unit(benchmark::kMicrosecond)->Iterations(30);
 
@@ -73,12 +75,12 @@ void ClickOnPty(benchmark::State& state) {
     comm.setPortOpen(false);
     state.ResumeTiming();
   }
-  for (auto until = Clock::now() + 5s; received < clicks * 267 && Clock::now() < until;) {
+  for (auto until = Clock::now() + 5s; received < clicks * kReceiptBytes && Clock::now() < until;) {
     std::this_thread::sleep_for(1ms);
   }
   stop = true;
   reader.join();
-  if (received != clicks * 267) state.SkipWithError("bytes lost");
+  if (received != clicks * kReceiptBytes) state.SkipWithError("bytes lost");
   state.counters["handler_median_us"] = median(handler);
 }
 BENCHMARK(ClickOnPty)->Unit(benchmark::kMicrosecond)->Iterations(1000);

@@ -11,24 +11,13 @@
 #include "app/error_report.h"
 #include "tests/e2e/project1_fixture.h"
 #include "tests/golden/golden_job.h"
+#include "tests/support/temp_dir.h"
 
 namespace e2e {
 namespace {
 
 using namespace std::chrono_literals;
 using testing_support::goldenJob;
-
-// Waits for the one message box titled Project1; empty when none came.
-std::string errorBox(XSession& x, Process& program) {
-  std::vector<std::string> found;
-  waitFor(
-      [&] {
-        found = x.visibleWindows("^Project1$");
-        return !found.empty() || !program.running();
-      },
-      15s, 50ms);
-  return found.size() == 1 ? found.front() : std::string();
-}
 
 TEST_F(Project1, WithoutADisplayItSaysSoOnOneLineAndEnds) {
   program_ = t().start(Port::Line, {{"DISPLAY", std::nullopt}});
@@ -56,9 +45,8 @@ using testing_support::goldenJob;
 // The program reads and writes no files: the toolkit must not either (FLTK keeps its options
 // in $HOME/.fltk, and writes them back on the first look).
 TEST_F(Project1, LeavesTheHomeDirectoryAlone) {
-  char made[] = "/tmp/project1-home.XXXXXX";
-  ASSERT_NE(::mkdtemp(made), nullptr);
-  const std::filesystem::path home = made;
+  const testing_support::TempDir homes;
+  const std::filesystem::path& home = homes.path();
   const struct {
     const char* name;
     std::filesystem::path home;
@@ -74,16 +62,12 @@ TEST_F(Project1, LeavesTheHomeDirectoryAlone) {
     // all take the focus in turn.
     ASSERT_NO_FATAL_FAILURE(startWithWindow(Port::Missing, &window, {{"HOME", c.home.string()}}));
     activate(Activation::Click, window);
-    const std::string box = errorBox(x(), *program_);
-    ASSERT_FALSE(box.empty()) << "no error box";
-    x().xdotoolOk({"windowactivate", "--sync", box, "key", "Return"});
-    const auto status = waitForExit();
-    ASSERT_TRUE(status);
-    EXPECT_EQ(status->describe(), "exit code " + std::to_string(app::kErrorExitCode));
+    std::string box;
+    ASSERT_TRUE(errorBoxShown(&box));
+    answerAndExpectExit(box);
   }
   EXPECT_TRUE(std::filesystem::is_empty(home / "empty"));
   EXPECT_FALSE(std::filesystem::exists(home / "missing"));
-  std::filesystem::remove_all(home);
 }
 
 // Form1 is laid out in twips: at the display's DPI, as desktop programs on X11 take it from the
@@ -105,10 +89,7 @@ TEST_F(Project1, ScalesForm1WithTheDisplaysDpi) {
   EXPECT_NEAR(button->y, 24, 1);
   EXPECT_NEAR(button->width, 362, 2);
   EXPECT_NEAR(button->height, 182, 2);
-  closeWindow(window);
-  const auto status = waitForExit();
-  ASSERT_TRUE(status);
-  EXPECT_EQ(status->describe(), "exit code 0");
+  closeAndExpectExit(window);
 }
 
 // The error box on a small screen: all of it, OK included, within reach.
@@ -118,8 +99,8 @@ TEST_F(Project1, TheErrorBoxFitsOnASmallScreen) {
   std::string window;
   ASSERT_NO_FATAL_FAILURE(startWithWindow(Port::Missing, &window));
   activate(Activation::Click, window);
-  const std::string box = errorBox(x(), *program_);
-  ASSERT_FALSE(box.empty()) << "no error box";
+  std::string box;
+  ASSERT_TRUE(errorBoxShown(&box));
   const auto shot = x().settledScreenshot(box, "native-error-320x240", 10s);
   ASSERT_TRUE(shot);
   const Box placed = x().windowGeometry(box);
@@ -140,10 +121,7 @@ TEST_F(Project1, TheErrorBoxFitsOnASmallScreen) {
   EXPECT_LT(top + ok->y + ok->height, shot->height) << "OK is cut off at the bottom";
   EXPECT_GT(ok->x, 0);
   EXPECT_LT(ok->x + ok->width, shot->width);
-  x().xdotoolOk({"windowactivate", "--sync", box, "key", "Return"});
-  const auto status = waitForExit();
-  ASSERT_TRUE(status);
-  EXPECT_EQ(status->describe(), "exit code " + std::to_string(app::kErrorExitCode));
+  answerAndExpectExit(box);
 }
 
 // A signal to end the program (a shutdown, Ctrl+C in its terminal, the terminal closing)
@@ -153,18 +131,13 @@ TEST_F(Project1, ASignalToEndClosesTheWindowAndTheReceiptStillGoesOut) {
   for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
     SCOPED_TRACE(strsignal(signal));
     std::string window;
-    ASSERT_NO_FATAL_FAILURE(startWithWindow(Port::Line, &window));
-    const std::size_t filled = fillLine();
-    ASSERT_GT(filled, 0u);
-    activate(Activation::Click, window);
-    std::this_thread::sleep_for(50ms);
+    std::size_t filled = 0;
+    ASSERT_NO_FATAL_FAILURE(clickWithTheLineFull(&window, &filled));
     ASSERT_EQ(::kill(program_->pid(), signal), 0);
     // The job waits for the line: a program that drops it ends now.
     program_->waitExit(1s);
     EXPECT_TRUE(fillerThenGoldenJob(line().read(filled + job.size(), 5s), filled));
-    const auto status = waitForExit();
-    ASSERT_TRUE(status);
-    EXPECT_EQ(status->describe(), "exit code 0");
+    expectExit(0);
     // Nothing to say when all went out (a sanitizer may add its own lines).
     EXPECT_EQ(program_->err().find("Project1:"), std::string::npos) << program_->err();
   }
@@ -172,11 +145,10 @@ TEST_F(Project1, ASignalToEndClosesTheWindowAndTheReceiptStillGoesOut) {
   std::string window;
   ASSERT_NO_FATAL_FAILURE(startWithWindow(Port::Missing, &window));
   activate(Activation::Click, window);
-  ASSERT_FALSE(errorBox(x(), *program_).empty()) << "no error box";
+  std::string box;
+  ASSERT_TRUE(errorBoxShown(&box));
   ASSERT_EQ(::kill(program_->pid(), SIGTERM), 0);
-  const auto status = waitForExit();
-  ASSERT_TRUE(status);
-  EXPECT_EQ(status->describe(), "exit code " + std::to_string(app::kErrorExitCode));
+  expectExit(app::kErrorExitCode);
   EXPECT_NE(program_->err().find("Error 8002"), std::string::npos) << program_->err();
 }
 
@@ -196,11 +168,8 @@ TEST_F(Project1, ASignalWhileTheLastReceiptDrainsStopsTheProgramAtOnce) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     std::string window;
-    ASSERT_NO_FATAL_FAILURE(startWithWindow(Port::Line, &window));
-    const std::size_t filled = fillLine();
-    ASSERT_GT(filled, 0u);
-    activate(Activation::Click, window);
-    std::this_thread::sleep_for(50ms);
+    std::size_t filled = 0;
+    ASSERT_NO_FATAL_FAILURE(clickWithTheLineFull(&window, &filled));
     if (c.first != 0) {
       ASSERT_EQ(::kill(program_->pid(), c.first), 0);
     } else {
@@ -237,17 +206,12 @@ TEST_F(Project1, LosingTheDisplayStillDeliversTheQueuedReceipt) {
   XSession own;
   useSession(own);
   std::string window;
-  ASSERT_NO_FATAL_FAILURE(startWithWindow(Port::Line, &window));
-  const std::size_t filled = fillLine();
-  ASSERT_GT(filled, 0u);
-  activate(Activation::Click, window);
-  std::this_thread::sleep_for(50ms);
+  std::size_t filled = 0;
+  ASSERT_NO_FATAL_FAILURE(clickWithTheLineFull(&window, &filled));
   own.endServer();
   program_->waitExit(1s);
   EXPECT_TRUE(fillerThenGoldenJob(line().read(filled + goldenJob().size(), 5s), filled));
-  const auto status = waitForExit();
-  ASSERT_TRUE(status);
-  EXPECT_EQ(status->describe(), "exit code 2");
+  expectExit(2);
   const std::string err = program_->err();
   EXPECT_NE(err.find("X I/O error"), std::string::npos) << err;
   EXPECT_NE(err.find("went out in full"), std::string::npos) << err;

@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <stdexcept>
 
 #include "posix/unique_fd.h"
@@ -23,7 +22,7 @@ class FlockHold : public PortHold {
   posix::UniqueFd fd_;
 };
 
-class NativeTarget : public Target {
+class NativeTarget : public TargetBase {
  public:
   NativeTarget() {
     if ((fault_ = missingTools())) return;
@@ -32,7 +31,7 @@ class NativeTarget : public Target {
       return;
     }
     if (!tools::canMakePrivateDev()) {
-      skip_ = "no mount namespaces here, and the program may only run in a private /dev";
+      unavailable_ = "no mount namespaces here, and the program may only run in a private /dev";
       return;
     }
     x_ = std::make_unique<XSession>();
@@ -45,32 +44,13 @@ class NativeTarget : public Target {
   }
 
   std::string name() const override { return "native"; }
-  std::optional<std::string> unavailable(bool* skipOnly) const override {
-    *skipOnly = !fault_ && skip_;
-    return fault_ ? fault_ : skip_;
-  }
-  XSession& x() override { return *x_; }
-  testing_support::PtyPair& line() override { return *line_; }
 
   std::unique_ptr<Process> start(Port port, const EnvChanges& env) override {
     Process::Options options;
     options.env = {{"DISPLAY", x_->display()}};
     options.env.insert(options.env.end(), env.begin(), env.end());
-    const std::optional<std::string> ttyS0 =
-        port == Port::Line ? std::optional(line_->slavePath()) : std::nullopt;
-    const dev_t expected = lineDevice_;
-    // Checked in the child, in its own /dev, right before the program replaces it.
-    options.inChild = [ttyS0, expected] {
-      tools::enterPrivateDev(ttyS0);
-      struct stat st {};
-      const bool present = ::stat("/dev/ttyS0", &st) == 0;
-      if (ttyS0 && (!present || !S_ISCHR(st.st_mode) || st.st_rdev != expected)) {
-        throw std::runtime_error("/dev/ttyS0 is not the test's pty");
-      }
-      if (!ttyS0 && (present || errno != ENOENT)) {
-        throw std::runtime_error("/dev/ttyS0 is there, though the port should be missing");
-      }
-    };
+    options.inChild = inPrivateDev(
+        port == Port::Line ? std::optional(line_->slavePath()) : std::nullopt, lineDevice_);
     return std::make_unique<Process>(std::vector<std::string>{PROJECT1_NATIVE}, options,
                                      "Project1");
   }
@@ -89,10 +69,6 @@ class NativeTarget : public Target {
   bool countsDescriptors() const override { return true; }
 
  private:
-  std::optional<std::string> fault_;
-  std::optional<std::string> skip_;
-  std::unique_ptr<XSession> x_;
-  std::unique_ptr<testing_support::PtyPair> line_;
   dev_t lineDevice_ = 0;
 };
 

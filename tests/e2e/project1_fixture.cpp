@@ -142,6 +142,43 @@ std::optional<ExitStatus> Project1::waitForExit() {
   return status;
 }
 
+void Project1::expectExit(int code) {
+  const auto status = waitForExit();
+  if (status) {
+    EXPECT_EQ(status->describe(), "exit code " + std::to_string(code));
+  }
+}
+
+void Project1::closeAndExpectExit(const std::string& window, int code) {
+  closeWindow(window);
+  expectExit(code);
+}
+
+::testing::AssertionResult Project1::errorBoxShown(std::string* box, Ms within) {
+  std::vector<std::string> found;
+  waitFor(
+      [&] {
+        found = x().visibleWindows("^Project1$");
+        return !found.empty() || !program_->running();
+      },
+      within, Ms(50));
+  if (found.size() == 1) {
+    *box = found.front();
+    return ::testing::AssertionSuccess();
+  }
+  if (!found.empty()) {
+    return ::testing::AssertionFailure() << found.size() << " message boxes titled Project1";
+  }
+  return ::testing::AssertionFailure()
+         << "no message box titled Project1; the program "
+         << (program_->running() ? "runs" : "ended with " + program_->waitExit(Ms(0))->describe());
+}
+
+void Project1::answerAndExpectExit(const std::string& box, int code) {
+  x().xdotoolOk({"windowactivate", "--sync", box, "key", "Return"});
+  expectExit(code);
+}
+
 ::testing::AssertionResult Project1::portUntouched() {
   const auto holders = holdersOf(lineDevice_);
   if (!holders.empty()) {
@@ -195,6 +232,15 @@ std::optional<ExitStatus> Project1::waitForExit() {
            << "after the filler came\n  " << job << "\nnot\n  " << golden;
   }
   return ::testing::AssertionSuccess();
+}
+
+void Project1::clickWithTheLineFull(std::string* window, std::size_t* filled) {
+  ASSERT_NO_FATAL_FAILURE(startWithWindow(Port::Line, window));
+  *filled = fillLine();
+  ASSERT_GT(*filled, 0u);
+  activate(Activation::Click, *window);
+  // Time for the click's receipt to reach the program's transmitter.
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
 
 std::size_t Project1::fillLine(Fill how) {

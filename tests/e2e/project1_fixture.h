@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/error_report.h"
 #include "tests/e2e/target.h"
 
 namespace e2e {
@@ -43,11 +44,24 @@ class Project1 : public ::testing::Test {
   void closeWindow(const std::string& window);
   // The program's exit, within a bound; fails the test when it does not end.
   std::optional<ExitStatus> waitForExit();
+  // Fails the test unless the program ends, within a bound, with exit code `code`.
+  void expectExit(int code);
+  // Closes Form1 as a user does (Alt+F4), then expectExit(code).
+  void closeAndExpectExit(const std::string& window, int code = 0);
+
+  // Waits for the program's one message box titled Project1: its window in `box`.
+  ::testing::AssertionResult errorBoxShown(std::string* box, Ms within = Ms(15000));
+  // Answers message box `box` with Enter (its OK), then expectExit(code).
+  void answerAndExpectExit(const std::string& box, int code = app::kErrorExitCode);
 
   // Nobody holds the line, it carries the settings the test gave it, and nothing came.
   ::testing::AssertionResult portUntouched();
   // Within a bound: nobody but the test holds the line, and its lock is free.
   ::testing::AssertionResult portReleased();
+
+  // Starts the program, fills the line (fillLine) and clicks once: the receipt waits in the
+  // program for the line. Fails the test (fatally) when the line takes no filler.
+  void clickWithTheLineFull(std::string* window, std::size_t* filled);
 
   // How full: to the last small buffer, so that no write of the program's gets in; or in
   // whole blocks, so that a reader makes room again within a few seconds.

@@ -15,7 +15,6 @@
 
 #include <termios.h>
 
-#include "app/error_report.h"
 #include "posix/unique_fd.h"
 #include "tests/e2e/project1_fixture.h"
 #include "tests/golden/golden_job.h"
@@ -70,10 +69,7 @@ TEST_F(Project1, ShowsForm1WithItsButtonAndClosesWithoutTouchingThePort) {
   EXPECT_EQ(x().visibleWindows("^Form1$").size(), 1u) << "Escape closed the window";
   EXPECT_TRUE(portUntouched()) << "after Escape";
 
-  closeWindow(window);
-  const auto status = waitForExit();
-  ASSERT_TRUE(status);
-  EXPECT_EQ(status->describe(), "exit code 0");
+  closeAndExpectExit(window);
   EXPECT_TRUE(portUntouched()) << "after closing without a click";
 }
 
@@ -100,10 +96,7 @@ TEST_F(Project1, EachActivationPrintsTheJobOnceAndClosesThePortAgain) {
       EXPECT_EQ(toHex(line().read(1, 200ms)), "") << "more than one job";
       ASSERT_TRUE(portReleased()) << "the port stays open after the job";
     }
-    closeWindow(window);
-    const auto status = waitForExit();
-    ASSERT_TRUE(status);
-    EXPECT_EQ(status->describe(), "exit code 0");
+    closeAndExpectExit(window);
     EXPECT_TRUE(portReleased());
   }
 }
@@ -200,10 +193,7 @@ TEST_F(Project1, HoldingAKeyDownPrintsAsANativeButtonDoes) {
     if (c.heldAtMost == 0) {
       EXPECT_EQ(released, 1) << "no click on release";
     }
-    closeWindow(window);
-    const auto status = waitForExit();
-    ASSERT_TRUE(status);
-    EXPECT_EQ(status->describe(), "exit code 0");
+    closeAndExpectExit(window);
   }
 }
 
@@ -216,8 +206,8 @@ TEST_F(Project1, TheLineIsSetUpAndThePrinterPrintsTheReceiptOnBothStations) {
   ASSERT_EQ(::write(line().master(), noise.data(), noise.size()),
             static_cast<ssize_t>(noise.size()));
   activate(Activation::Click, window);
-  const std::string bytes = line().read(267, 10s);
-  ASSERT_EQ(bytes.size(), 267u);
+  const std::string bytes = line().read(testing_support::kReceiptBytes, 10s);
+  ASSERT_EQ(bytes.size(), testing_support::kReceiptBytes);
   // What waits on the slave's side, seen through a descriptor of our own once the program has
   // let go of the line.
   ASSERT_TRUE(portReleased());
@@ -247,8 +237,7 @@ TEST_F(Project1, TheLineIsSetUpAndThePrinterPrintsTheReceiptOnBothStations) {
   ASSERT_EQ(expected.size(), 22u);
   EXPECT_EQ(form.receipt, expected);
   EXPECT_EQ(form.journal, expected);
-  closeWindow(window);
-  EXPECT_TRUE(waitForExit());
+  closeAndExpectExit(window);
 }
 
 TEST_F(Project1, AThousandClicksInOneRunPrintAThousandJobs) {
@@ -325,10 +314,7 @@ TEST_F(Project1, AThousandClicksInOneRunPrintAThousandJobs) {
     measured("descriptors at most", descriptorsMost, "");
   }
 
-  closeWindow(window);
-  const auto status = waitForExit();
-  ASSERT_TRUE(status);
-  EXPECT_EQ(status->describe(), "exit code 0");
+  closeAndExpectExit(window);
 }
 
 TEST_F(Project1, ClosingRightAfterAClickStillDeliversEveryByte) {
@@ -349,33 +335,18 @@ TEST_F(Project1, ClosingRightAfterAClickStillDeliversEveryByte) {
 
   EXPECT_TRUE(fillerThenGoldenJob(line().read(filled + goldenJob().size(), 5s), filled));
   EXPECT_EQ(toHex(line().read(1, 200ms)), "");
-  const auto status = waitForExit();
-  ASSERT_TRUE(status);
-  EXPECT_EQ(status->describe(), "exit code 0");
+  expectExit(0);
 }
 
 // A printer that is off or out of paper takes nothing: the click has long returned when the
 // write gives up, and the program still says so and ends.
 TEST_F(Project1, APrinterThatStopsTakingBytesIsReportedAndEndsTheProgram) {
   std::string window;
-  ASSERT_NO_FATAL_FAILURE(startWithWindow(Port::Line, &window));
-  const std::size_t filled = fillLine();
-  ASSERT_GT(filled, 0u);
-  activate(Activation::Click, window);
-
-  std::vector<std::string> found;
-  ASSERT_TRUE(waitFor(
-      [&] {
-        found = x().visibleWindows("^Project1$");
-        return !found.empty() || !program_->running();
-      },
-      20s, 50ms))
-      << "no message box";
-  ASSERT_EQ(found.size(), 1u);
-  x().xdotoolOk({"windowactivate", "--sync", found.front(), "key", "Return"});
-  const auto status = waitForExit();
-  ASSERT_TRUE(status);
-  EXPECT_EQ(status->describe(), "exit code " + std::to_string(app::kErrorExitCode));
+  std::size_t filled = 0;
+  ASSERT_NO_FATAL_FAILURE(clickWithTheLineFull(&window, &filled));
+  std::string box;
+  ASSERT_TRUE(errorBoxShown(&box, 20s));
+  answerAndExpectExit(box);
 
   // What got out is the start of the receipt, nothing garbled.
   const std::string came = line().readUntilQuiet(300ms);
@@ -430,37 +401,29 @@ TEST_F(Project1, APortProblemShowsTheErrorAndEndsTheProgram) {
     ASSERT_NO_FATAL_FAILURE(startWithWindow(c.held ? Port::Line : Port::Missing, &window, env));
     activate(Activation::Click, window);
 
-    std::vector<std::string> found;
-    ASSERT_TRUE(waitFor(
-        [&] {
-          found = x().visibleWindows("^Project1$");
-          return !found.empty() || !program_->running();
-        },
-        15s, 50ms))
-        << "no message box; on the line: " << toHex(line().read(4096, 200ms));
-    ASSERT_EQ(found.size(), 1u) << "message boxes titled Project1";
-    const auto box = x().settledScreenshot(found.front(), t().name() + "-error-" + c.name, 10s);
-    ASSERT_TRUE(box) << "the message box was never drawn";
+    std::string box;
+    ASSERT_TRUE(errorBoxShown(&box)) << "; on the line: " << toHex(line().read(4096, 200ms));
+    const auto shot = x().settledScreenshot(box, t().name() + "-error-" + c.name, 10s);
+    ASSERT_TRUE(shot) << "the message box was never drawn";
     // The number, the description and the closing sentence: several lines of text.
-    EXPECT_GE(textLines(*box), 3) << "too little text in the message box";
+    EXPECT_GE(textLines(*shot), 3) << "too little text in the message box";
     // All of it, and its OK button, within a small screen.
-    const Box placed = x().windowGeometry(found.front());
+    const Box placed = x().windowGeometry(box);
     EXPECT_TRUE(placed.x >= 0 && placed.y >= 0 &&
                 placed.x + placed.width <= XSession::kScreenWidth &&
                 placed.y + placed.height <= XSession::kScreenHeight)
         << "the message box (" << placed.width << " x " << placed.height << " at " << placed.x
         << "," << placed.y << ") does not fit on a " << XSession::kScreenWidth << " x "
         << XSession::kScreenHeight << " screen";
-    boxes[c.name] = *box;
+    boxes[c.name] = *shot;
 
     EXPECT_EQ(toHex(line().read(1, 300ms)), "") << "bytes reached the line";
     termios now{};
     ASSERT_EQ(::tcgetattr(line().master(), &now), 0);
     EXPECT_TRUE(sameTermios(now, settings_)) << "the line's settings were changed";
 
-    x().xdotoolOk({"windowactivate", "--sync", found.front(), "key", "Return"});
-    const auto status = waitForExit();
-    ASSERT_TRUE(status);
+    // The program's own code for an error, through wine too.
+    answerAndExpectExit(box);
     // Wine's trace writes what is past ASCII as \NNNN, and only the first 300 or so
     // characters: the closing sentence is read on the native program's stderr alone.
     const bool wine = t().name().starts_with("wine");
@@ -475,8 +438,6 @@ TEST_F(Project1, APortProblemShowsTheErrorAndEndsTheProgram) {
       EXPECT_TRUE(said(c.nothingSent))
           << "the box did not say " << c.nothingSent << ": " << program_->err();
     }
-    // The program's own code for an error, through wine too.
-    EXPECT_EQ(status->describe(), "exit code " + std::to_string(app::kErrorExitCode));
     EXPECT_TRUE(x().visibleWindows("^(Form1|Project1)$").empty()) << "windows left behind";
     hold.reset();
     EXPECT_TRUE(portReleased());

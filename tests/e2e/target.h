@@ -3,6 +3,9 @@
 // One build of Project1 and the world it runs in: an X server, and a pty that stands in for
 // port 1. Each end-to-end executable defines makeTarget() for its build.
 
+#include <sys/types.h>
+
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -45,6 +48,29 @@ class Target {
   // Whether the program's own descriptors can be watched (not under Wine, whose server holds
   // the devices).
   virtual bool countsDescriptors() const = 0;
+};
+
+// What both targets hold: the X server and the pty, made once they can run, and why not.
+class TargetBase : public Target {
+ public:
+  std::optional<std::string> unavailable(bool* skipOnly) const override {
+    *skipOnly = !fault_ && unavailable_ && skipOnly_;
+    return fault_ ? fault_ : unavailable_;
+  }
+  XSession& x() override { return *x_; }
+  testing_support::PtyPair& line() override { return *line_; }
+
+ protected:
+  // For a child about to become a program under test: a private /dev where /dev/ttyS0 is the
+  // test's pty `ttyS0` (device `rdev`), or missing; checked there, since the program must reach
+  // nothing else.
+  static std::function<void()> inPrivateDev(std::optional<std::string> ttyS0, dev_t rdev);
+
+  std::optional<std::string> fault_;        // a fault: the tests fail
+  std::optional<std::string> unavailable_;  // not here: the tests skip, unless not skipOnly_
+  bool skipOnly_ = true;
+  std::unique_ptr<XSession> x_;
+  std::unique_ptr<testing_support::PtyPair> line_;
 };
 
 // Made once per test executable, before the first test; throws only for what is a fault.

@@ -15,7 +15,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
@@ -66,7 +65,7 @@ class ProcessHold : public PortHold {
   std::unique_ptr<Process> holder_;
 };
 
-class WineTarget : public Target {
+class WineTarget : public TargetBase {
  public:
   WineTarget()
       : arch_(fromEnv("E2E_WINEARCH")),
@@ -74,6 +73,9 @@ class WineTarget : public Target {
         exe_(exeUnderTest()),
         probe_(dir_ + "/com1_probe.exe"),
         prefix_(dir_ + "/wineprefix") {
+    // What is not here fails the tests where Windows is required, and always is a skip when
+    // this machine cannot run 32-bit programs.
+    skipOnly_ = !requireWindows();
     if (arch_.empty() || dir_.empty() || exe_.empty()) {
       fault_ = "E2E_WINEARCH, E2E_WINDOWS_DIR and E2E_WINDOWS_EXE name the build (CTest sets them)";
       return;
@@ -90,7 +92,7 @@ class WineTarget : public Target {
       const RunResult can = run({std::string(PROJECT1_SOURCE_DIR) + "/tests/win32/can-run-32-bit"});
       if (can.status.code() != 0) {
         unavailable_ = "32-bit Windows: " + can.out.substr(0, can.out.find('\n'));
-        cannotRun32Bit_ = can.status.code() == 1;
+        skipOnly_ = skipOnly_ || can.status.code() == 1;
         return;
       }
     }
@@ -144,12 +146,6 @@ class WineTarget : public Target {
   }
 
   std::string name() const override { return arch_ == "win64" ? "wine64" : "wine"; }
-  std::optional<std::string> unavailable(bool* skipOnly) const override {
-    *skipOnly = !fault_ && unavailable_ && (cannotRun32Bit_ || !requireWindows());
-    return fault_ ? fault_ : unavailable_;
-  }
-  XSession& x() override { return *x_; }
-  testing_support::PtyPair& line() override { return *line_; }
 
   std::unique_ptr<Process> start(Port port, const EnvChanges& env) override {
     mapCom1IfNeeded(port == Port::Line ? line_->slavePath() : kNowhere);
@@ -164,8 +160,8 @@ class WineTarget : public Target {
       return nullptr;
     }
     mapCom1IfNeeded(line_->slavePath());
-    auto holder = std::make_unique<Process>(
-        withWine({probe_, "hold", "300"}), wineOptions(), "com1_probe");
+    auto holder =
+        std::make_unique<Process>(withWine({probe_, "hold", "300"}), wineOptions(), "com1_probe");
     const bool held = waitFor(
         [&] { return holder->out().find("held") != std::string::npos || !holder->running(); }, 30s,
         50ms);
@@ -219,13 +215,7 @@ class WineTarget : public Target {
     Process::Options options;
     options.workDir = dir_;
     if (x_) options.env.emplace_back("DISPLAY", x_->display());
-    options.inChild = [] {
-      tools::enterPrivateDev(std::nullopt);
-      struct stat st {};
-      if (::stat("/dev/ttyS0", &st) == 0 || errno != ENOENT) {
-        throw std::runtime_error("/dev/ttyS0 is there in the private /dev");
-      }
-    };
+    options.inChild = inPrivateDev(std::nullopt, 0);
     return options;
   }
 
@@ -257,12 +247,7 @@ class WineTarget : public Target {
   }
 
   std::string arch_, dir_, exe_, probe_, prefix_;
-  bool cannotRun32Bit_ = false;
   posix::UniqueFd lock_;  // held until COM1 points nowhere again
-  std::optional<std::string> fault_;
-  std::optional<std::string> unavailable_;
-  std::unique_ptr<XSession> x_;
-  std::unique_ptr<testing_support::PtyPair> line_;
   std::string mapped_;
 };
 

@@ -5,7 +5,7 @@
 
 namespace testing_support {
 
-const std::array<std::string_view, 16> kGoldenWritesHex = {
+constexpr std::array<std::string_view, 16> kGoldenWritesHex = {
     "1B 7A 01 0A A9 A8 A5 DD A8 74 B2 CE AA D1 A5 F7 A6 B3 AD AD A4 BD A5 71",  // 岳禾系統股份有限公司
     "1B 7A 01 0A B2 CE BD 73 3A 31 32 33 34 35 36 37 38",                       // 統編:12345678
     "1B 7A 01 0A B9 71 B8 DC 3A 28 30 32 29 32 33 34 35 2D 36 37 38 39",  // 電話:(02)2345-6789
@@ -26,6 +26,19 @@ const std::array<std::string_view, 16> kGoldenWritesHex = {
     "0A C1 60 AD 70 20 20 20 20 20 20 20 20 20 20 20 20 20 37 39 A4 B8",  // 總計 ... 79元
     "0C",                                                                 // form feed
 };
+
+namespace {
+
+constexpr std::size_t hexBytes() {
+  std::size_t digits = 0;
+  for (const std::string_view write : kGoldenWritesHex) {
+    for (const char c : write) digits += c != ' ' ? 1 : 0;
+  }
+  return digits / 2;
+}
+static_assert(hexBytes() == kReceiptBytes);
+
+}  // namespace
 
 std::string fromHex(std::string_view hex) {
   std::string out;

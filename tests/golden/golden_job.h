@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,7 +15,10 @@ extern const std::array<std::string_view, 16> kGoldenWritesHex;
 std::string fromHex(std::string_view hex);
 std::string toHex(std::string_view bytes);
 
-// The sixteen writes as bytes, and all of them back to back: 267 bytes.
+// The whole receipt's length, checked against the writes above when this builds.
+inline constexpr std::size_t kReceiptBytes = 267;
+
+// The sixteen writes as bytes, and all of them back to back: kReceiptBytes.
 std::vector<std::string> goldenWrites();
 std::string goldenJob();
 

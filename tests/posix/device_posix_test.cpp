@@ -21,6 +21,7 @@
 #include "serial/mscomm.h"
 #include "serial/serial_error.h"
 #include "tests/golden/golden_job.h"
+#include "tests/support/in_child.h"
 #include "tests/support/pty_pair.h"
 #include "tools/private_dev.h"
 
@@ -30,6 +31,7 @@ using namespace std::chrono_literals;
 using serial::ErrorCode;
 using serial::SerialError;
 using testing_support::goldenJob;
+using testing_support::kReceiptBytes;
 using testing_support::PtyPair;
 using testing_support::toHex;
 
@@ -55,7 +57,7 @@ class PosixDevice : public ::testing::Test {
 TEST_F(PosixDevice, TheJobArrivesExactlyAndTheLineIsSetUp) {
   serial::MSComm comm({}, openerFor(pty.slavePath()));
   receipt::runPrintTest(comm);
-  EXPECT_EQ(toHex(pty.read(267, 2s)), toHex(goldenJob()));
+  EXPECT_EQ(toHex(pty.read(kReceiptBytes, 2s)), toHex(goldenJob()));
   EXPECT_EQ(pty.read(1, 50ms), "");  // nothing added
 
   // The settings stay on the pty after the port is closed: read them back from our side.
@@ -139,7 +141,7 @@ TEST_F(PosixDevice, NoDescriptorLeaksAcrossOpensAndFailures) {
   serial::MSComm comm({}, openerFor(pty.slavePath()));
   for (int i = 0; i < 100; ++i) {
     receipt::runPrintTest(comm);
-    ASSERT_EQ(pty.read(267, 2s).size(), 267u);
+    ASSERT_EQ(pty.read(kReceiptBytes, 2s).size(), kReceiptBytes);
   }
   comm.setPortOpen(true);  // waits for the last session to let go
   comm.setPortOpen(false);
@@ -152,7 +154,7 @@ TEST_F(PosixDevice, BytesFromThePrinterChangeNothingAndAreNeverRead) {
   ASSERT_EQ(write(pty.master(), noise.data(), noise.size()), static_cast<ssize_t>(noise.size()));
   serial::MSComm comm({}, openerFor(pty.slavePath()));
   receipt::runPrintTest(comm);
-  EXPECT_EQ(toHex(pty.read(267, 2s)), toHex(goldenJob()));
+  EXPECT_EQ(toHex(pty.read(kReceiptBytes, 2s)), toHex(goldenJob()));
   comm.setPortOpen(true);
   int waiting = 0;
   ASSERT_EQ(ioctl(pty.slave(), FIONREAD, &waiting), 0);
@@ -306,7 +308,7 @@ TEST_F(PosixDevice, AProgramWithThePortOpenMakesItInUseByNameUntilItEnds) {
 
   holder.end();
   receipt::runPrintTest(comm);
-  EXPECT_EQ(toHex(pty.read(267, 2s)), toHex(goldenJob()));
+  EXPECT_EQ(toHex(pty.read(kReceiptBytes, 2s)), toHex(goldenJob()));
 }
 
 // Root gets past exclusive mode; a port another program holds that way is still not ours.
@@ -389,52 +391,24 @@ TEST_F(PosixDevice, PortOneIsDevTtyS0) {
   EXPECT_EQ(serial::devicePath(1), "/dev/ttyS0");
   if (!tools::canMakePrivateDev()) GTEST_SKIP() << "no mount namespaces here";
   pty.parkSlave();  // or the child would find this process holding its port
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    try {
-      tools::enterPrivateDev(pty.slavePath());
-      {
-        serial::MSComm comm;  // the real opener on the default path
-        receipt::runPrintTest(comm);
-      }  // gone: the queue has drained into the device
-      _exit(0);
-    } catch (const std::exception& e) {
-      fprintf(stderr, "%s\n", e.what());
-      _exit(1);
-    }
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  EXPECT_EQ(toHex(pty.read(267, 2s)), toHex(goldenJob()));
+  const std::string said = testing_support::inChild([&] {
+    tools::enterPrivateDev(pty.slavePath());
+    serial::MSComm comm;  // the real opener on the default path
+    receipt::runPrintTest(comm);
+    return std::string();
+  });  // the control is gone: the queue has drained into the device
+  ASSERT_EQ(said, "");
+  EXPECT_EQ(toHex(pty.read(kReceiptBytes, 2s)), toHex(goldenJob()));
 }
 
 TEST_F(PosixDevice, WithoutADeviceAtPortOneTheErrorSaysNoSuchPort) {
   if (!tools::canMakePrivateDev()) GTEST_SKIP() << "no mount namespaces here";
-  int pipeFds[2];
-  ASSERT_EQ(pipe(pipeFds), 0);
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    close(pipeFds[0]);
-    std::string said = "opened";
-    try {
-      tools::enterPrivateDev(std::nullopt);
-      serial::MSComm comm;
-      receipt::runPrintTest(comm);
-    } catch (const std::exception& e) {
-      said = e.what();
-    }
-    (void)!write(pipeFds[1], said.data(), said.size());
-    _exit(0);
-  }
-  close(pipeFds[1]);
-  std::string said;
-  char buf[512];
-  for (ssize_t n; (n = read(pipeFds[0], buf, sizeof buf)) > 0;) said.append(buf, n);
-  close(pipeFds[0]);
-  waitpid(child, nullptr, 0);
+  const std::string said = testing_support::inChild([] {
+    tools::enterPrivateDev(std::nullopt);
+    serial::MSComm comm;
+    receipt::runPrintTest(comm);
+    return std::string("opened");
+  });
   EXPECT_NE(said.find("COM1 (/dev/ttyS0): open: No such file or directory"), std::string::npos)
       << said;
 }

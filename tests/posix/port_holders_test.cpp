@@ -1,8 +1,6 @@
 #include "serial/internal/port_holders_posix.h"
 
-#include <grp.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -13,7 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/in_child.h"
 #include "tests/support/pty_pair.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -25,26 +25,11 @@ using serial::internal::portHolders;
 // Runs `look` in a child as an ordinary user (nobody, when this is root, which may read every
 // process's descriptors) and returns what it gave.
 std::string asOrdinaryUser(const std::function<std::string()>& look) {
-  int out[2];
-  if (pipe(out) != 0) return "pipe failed";
-  const pid_t child = fork();
-  if (child == 0) {
-    close(out[0]);
-    std::string said = "could not become nobody";
-    if (geteuid() != 0 || (setgroups(0, nullptr) == 0 && setresgid(65534, 65534, 65534) == 0 &&
-                           setresuid(65534, 65534, 65534) == 0)) {
-      said = look();
-    }
-    (void)!write(out[1], said.data(), said.size());
-    _exit(0);
-  }
-  close(out[1]);
-  std::string said;
-  char buf[512];
-  for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;) said.append(buf, n);
-  close(out[0]);
-  waitpid(child, nullptr, 0);
-  return said;
+  return testing_support::inChild([&] {
+    if (geteuid() == 0 && !testing_support::becomeNobody())
+      return std::string("could not become nobody");
+    return look();
+  });
 }
 
 dev_t deviceOf(const std::string& path) {
@@ -57,15 +42,12 @@ dev_t deviceOf(const std::string& path) {
 class FakeProc : public ::testing::Test {
  protected:
   FakeProc() {
-    char dir[] = "/tmp/fake-proc.XXXXXX";
-    if (mkdtemp(dir)) root_ = dir;
     fs::permissions(root_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                                fs::perms::others_read | fs::perms::others_exec);
   }
   ~FakeProc() override {
     std::error_code ec;
     for (const auto& locked : locked_) fs::permissions(locked, fs::perms::owner_all, ec);
-    fs::remove_all(root_, ec);
   }
 
   // A process whose descriptors lead to `targets`, named `comm` unless that is empty.
@@ -84,7 +66,8 @@ class FakeProc : public ::testing::Test {
     fs::permissions(locked_.back(), fs::perms::none);
   }
 
-  fs::path root_;
+  testing_support::TempDir dir_;
+  const fs::path root_ = dir_.path();
   std::vector<fs::path> locked_;
 };
 

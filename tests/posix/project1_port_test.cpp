@@ -2,7 +2,6 @@
 // installed tool itself on a pty and on things that are not serial ports. Never given the
 // machine's own serial devices.
 #include <fcntl.h>
-#include <grp.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -21,7 +20,9 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/in_child.h"
 #include "tests/support/pty_pair.h"
+#include "tests/support/temp_dir.h"
 #include "tools/namespace_advice.h"
 #include "tools/port_device.h"
 #include "tools/private_dev.h"
@@ -30,23 +31,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using testing_support::TempDir;
 using tools::PathFacts;
-
-// A directory of its own, removed with its contents.
-struct TempDir {
-  fs::path path;
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "project1-port-test.XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp");
-    path = pattern;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-};
 
 void writeFile(const fs::path& file, const std::string& text) { std::ofstream(file) << text; }
 
@@ -100,16 +86,16 @@ PathFacts denied(PathFacts f, mode_t perms, const char* owner, const char* group
 
 TEST(PortDevice, TakesSerialPortsAndPtysAndNamesWhatElseAPathIs) {
   TempDir sysfs;
-  addChar(sysfs.path, "188:0", "tty", true);      // ttyUSB0
-  addChar(sysfs.path, "166:0", "tty", true);      // ttyACM0
-  addChar(sysfs.path, "4:64", "tty", true, "4");  // ttyS0, a 16550A
-  addChar(sysfs.path, "4:65", "tty", true, "0");  // ttyS1, no UART found
-  addChar(sysfs.path, "4:68", "tty", true, "4");  // ttyS4, a 16550A
-  addChar(sysfs.path, "4:1", "tty");              // tty1
-  addChar(sysfs.path, "5:0", "tty");              // /dev/tty
-  addChar(sysfs.path, "5:1", "tty");              // /dev/console
-  addChar(sysfs.path, "1:3", "mem");              // /dev/null
-  addChar(sysfs.path, "250:0", "tty");            // some terminal of a driver, no port
+  addChar(sysfs.path(), "188:0", "tty", true);      // ttyUSB0
+  addChar(sysfs.path(), "166:0", "tty", true);      // ttyACM0
+  addChar(sysfs.path(), "4:64", "tty", true, "4");  // ttyS0, a 16550A
+  addChar(sysfs.path(), "4:65", "tty", true, "0");  // ttyS1, no UART found
+  addChar(sysfs.path(), "4:68", "tty", true, "4");  // ttyS4, a 16550A
+  addChar(sysfs.path(), "4:1", "tty");              // tty1
+  addChar(sysfs.path(), "5:0", "tty");              // /dev/tty
+  addChar(sysfs.path(), "5:1", "tty");              // /dev/console
+  addChar(sysfs.path(), "1:3", "mem");              // /dev/null
+  addChar(sysfs.path(), "250:0", "tty");            // some terminal of a driver, no port
 
   PathFacts byId = chr("/dev/serial/by-id/usb-FTDI_A1-if00-port0", 188, 0);
   byId.resolved = "/dev/ttyUSB0";
@@ -157,7 +143,7 @@ TEST(PortDevice, TakesSerialPortsAndPtysAndNamesWhatElseAPathIs) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.facts.path);
-    const tools::PortVerdict verdict = tools::judgePortDevice(c.facts, sysfs.path);
+    const tools::PortVerdict verdict = tools::judgePortDevice(c.facts, sysfs.path());
     EXPECT_EQ(verdict.usable, c.usable) << verdict.text;
     EXPECT_NE(verdict.text.find(c.says), std::string::npos) << verdict.text;
   }
@@ -165,12 +151,12 @@ TEST(PortDevice, TakesSerialPortsAndPtysAndNamesWhatElseAPathIs) {
 
 TEST(PortDevice, ExaminingFollowsSymlinksWithoutOpening) {
   TempDir dir;
-  fs::create_symlink("/dev/null", dir.path / "link");
-  const PathFacts facts = tools::examinePath((dir.path / "link").string());
+  fs::create_symlink("/dev/null", dir.path() / "link");
+  const PathFacts facts = tools::examinePath((dir.path() / "link").string());
   EXPECT_EQ(facts.resolved, "/dev/null");
   EXPECT_TRUE(S_ISCHR(facts.mode));
   EXPECT_EQ(facts.rdev, makedev(1, 3));
-  EXPECT_EQ(tools::examinePath((dir.path / "none").string()).statError, ENOENT);
+  EXPECT_EQ(tools::examinePath((dir.path() / "none").string()).statError, ENOENT);
 }
 
 TEST(PortMapperAdvice, NamesTheSettingThatKeepsUserNamespacesAwayAndTheCommandThatHelps) {
@@ -219,10 +205,10 @@ TEST(PortMapperAdvice, NamesTheSettingThatKeepsUserNamespacesAwayAndTheCommandTh
     SCOPED_TRACE(c.name);
     TempDir procSys;
     for (const auto& [file, value] : c.settings) {
-      fs::create_directories((procSys.path / file).parent_path());
-      writeFile(procSys.path / file, std::string(value) + "\n");
+      fs::create_directories((procSys.path() / file).parent_path());
+      writeFile(procSys.path() / file, std::string(value) + "\n");
     }
-    const auto advice = tools::namespaceAdvice(procSys.path, c.profileInstalled, c.label);
+    const auto advice = tools::namespaceAdvice(procSys.path(), c.profileInstalled, c.label);
     if (std::string(c.says).empty()) {
       EXPECT_FALSE(advice) << *advice;
     } else {
@@ -243,8 +229,8 @@ struct Ran {
 Ran run(const std::vector<std::string>& args, const std::string& program = PROJECT1_PORT,
         const std::function<void()>& inChild = {}) {
   TempDir dir;
-  const fs::path out = dir.path / "out";
-  const fs::path err = dir.path / "err";
+  const fs::path out = dir.path() / "out";
+  const fs::path err = dir.path() / "err";
   const pid_t child = ::fork();
   if (child == 0) {
     const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -371,22 +357,19 @@ TEST(Project1Port, LeavesNothingBehindWhenItFails) {
   const Ran ran = run({pty.slavePath(), "/bin/true"}, PROJECT1_PORT, [&] {
     tools::enterPrivateDev(std::nullopt);
     must(::umount2("/dev/full", MNT_DETACH) == 0 && ::unlink("/dev/full") == 0, "remove /dev/full");
-    must(::setenv("TMPDIR", tmp.path.c_str(), 1) == 0, "TMPDIR");
+    must(::setenv("TMPDIR", tmp.path().c_str(), 1) == 0, "TMPDIR");
   });
   EXPECT_EQ(ran.status, 1) << ran.err;
   EXPECT_NE(ran.err.find("/dev/full"), std::string::npos) << ran.err;
-  EXPECT_TRUE(fs::is_empty(tmp.path)) << "left in TMPDIR: " << entries(tmp.path, "").front();
+  EXPECT_TRUE(fs::is_empty(tmp.path())) << "left in TMPDIR: " << entries(tmp.path(), "").front();
   EXPECT_EQ(entries("/tmp", "private-dev."), before);
 }
 
 TEST(Project1Port, RefusesAnotherUsersPtyUpFront) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to be another user";
   testing_support::PtyPair pty;  // root's
-  const Ran ran = run({pty.slavePath(), "/bin/true"}, PROJECT1_PORT, [] {
-    must(::setgroups(0, nullptr) == 0 && ::setresgid(65534, 65534, 65534) == 0 &&
-             ::setresuid(65534, 65534, 65534) == 0,
-         "become nobody");
-  });
+  const Ran ran = run({pty.slavePath(), "/bin/true"}, PROJECT1_PORT,
+                      [] { must(testing_support::becomeNobody(), "become nobody"); });
   EXPECT_EQ(ran.status, 1);
   EXPECT_EQ(ran.err, "project1-port: " + pty.slavePath() +
                          " is a pseudo-terminal of another user (root): only that user's "
@@ -424,17 +407,17 @@ TEST(Project1Port, DashLeavesPortOneMissing) {
 
 TEST(Project1Port, RefusesWhatIsNotASerialPortAndRunsNothing) {
   TempDir dir;
-  const fs::path file = dir.path / "receipt.txt";
+  const fs::path file = dir.path() / "receipt.txt";
   writeFile(file, "not a port\n");
-  const fs::path marker = dir.path / "ran";
+  const fs::path marker = dir.path() / "ran";
   const struct {
     std::string path;
     std::string says;
   } cases[] = {
       {file.string(), file.string() + " is a regular file, not a serial port"},
-      {dir.path.string(), dir.path.string() + " is a directory, not a serial port"},
+      {dir.path().string(), dir.path().string() + " is a directory, not a serial port"},
       {"/dev/null", "/dev/null is the character device 1:3 (mem), not a serial port"},
-      {(dir.path / "ttyUSB7").string(), (dir.path / "ttyUSB7").string() + " does not exist"},
+      {(dir.path() / "ttyUSB7").string(), (dir.path() / "ttyUSB7").string() + " does not exist"},
       {"/dev/tty", "/dev/tty is the controlling terminal, not a serial port"},
   };
   for (const auto& c : cases) {
@@ -450,12 +433,12 @@ TEST(Project1Port, RefusesWhatIsNotASerialPortAndRunsNothing) {
 TEST(Project1Port, RunsTheProject1BesideIt) {
   if (!tools::canMakePrivateDev()) GTEST_SKIP() << "no mount namespaces here";
   TempDir dir;
-  const fs::path tool = dir.path / "project1-port";
+  const fs::path tool = dir.path() / "project1-port";
   fs::copy_file(PROJECT1_PORT, tool);
-  const fs::path marker = dir.path / "ran";
-  writeFile(dir.path / "Project1",
+  const fs::path marker = dir.path() / "ran";
+  writeFile(dir.path() / "Project1",
             "#!/bin/sh\n[ $# -eq 0 ] && [ -c /dev/ttyS0 ] && touch '" + marker.string() + "'\n");
-  fs::permissions(dir.path / "Project1", fs::perms::owner_all);
+  fs::permissions(dir.path() / "Project1", fs::perms::owner_all);
   testing_support::PtyPair pty;
   const Ran ran = run({pty.slavePath()}, tool.string());
   EXPECT_EQ(ran.status, 0) << ran.err;

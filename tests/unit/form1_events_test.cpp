@@ -194,7 +194,8 @@ TEST(Form1Events, ALostDisplaySeesTheReceiptOutAndSaysHowThatWent) {
     }
     EXPECT_EQ(line->released(), line->opens);
     if (c.click) {
-      EXPECT_EQ(line->received(), goldenJob().substr(0, c.failAfter.value_or(267)));
+      EXPECT_EQ(line->received(),
+                goldenJob().substr(0, c.failAfter.value_or(testing_support::kReceiptBytes)));
     }
   }
 }

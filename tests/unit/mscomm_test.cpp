@@ -14,6 +14,7 @@ using serial::ErrorCode;
 using serial::MSComm;
 using serial::SerialError;
 using testing_support::goldenJob;
+using testing_support::kReceiptBytes;
 using testing_support::Line;
 using testing_support::standInOpener;
 using testing_support::toHex;
@@ -55,7 +56,7 @@ TEST(MSComm, ClosingReturnsAtOnceAndEveryQueuedByteStillArrives) {
     receipt::runPrintTest(comm);
     EXPECT_FALSE(comm.portOpen());
     // The line needs 278 ms; the run is back long before, with the device still held.
-    EXPECT_LT(line->received().size(), 267u);
+    EXPECT_LT(line->received().size(), kReceiptBytes);
     EXPECT_EQ(line->released(), 0);
   }  // the window goes away right after the click
   EXPECT_EQ(toHex(line->received()), toHex(goldenJob()));
@@ -202,7 +203,7 @@ TEST(MSComm, FinishWaitsForTheLastReceiptAndReportsWhatFailed) {
     const auto failure = comm.finish();
     EXPECT_EQ(failure.has_value(), c.failure);
     EXPECT_EQ(line->released(), 1);
-    EXPECT_EQ(line->received(), goldenJob().substr(0, c.failAfter.value_or(267)));
+    EXPECT_EQ(line->received(), goldenJob().substr(0, c.failAfter.value_or(kReceiptBytes)));
   }
 }
 
@@ -227,9 +228,11 @@ TEST(MSComm, ADeviceCallThatNeverReturnsIsReportedAndNothingWaitsForIt) {
     bool byFinish;          // the program ends before the failure was reported
     std::size_t sent;       // of the stuck job
   } cases[] = {
-      {"write", "write", false, 0},     {"drain", "drain", false, 267},
-      {"release", "close", false, 267}, {"write", "write", true, 0},
-      {"release", "close", true, 267},
+      {"write", "write", false, 0},
+      {"drain", "drain", false, kReceiptBytes},
+      {"release", "close", false, kReceiptBytes},
+      {"write", "write", true, 0},
+      {"release", "close", true, kReceiptBytes},
   };
   const auto limit = serial::stallLimit(quickToGiveUp());
   for (const auto& c : cases) {
@@ -276,7 +279,7 @@ TEST(MSComm, ADeviceCallThatNeverReturnsIsReportedAndNothingWaitsForIt) {
     }
     receipt::runPrintTest(*comm);
     EXPECT_FALSE(comm->finish().has_value());
-    EXPECT_EQ(line->received().size(), c.sent + 267);
+    EXPECT_EQ(line->received().size(), c.sent + kReceiptBytes);
     const auto ending = std::chrono::steady_clock::now();
     comm.reset();
     EXPECT_LT(std::chrono::steady_clock::now() - ending, 100ms);
@@ -299,20 +302,20 @@ TEST(MSComm, TheBacklogCountsWhatTheDeviceHasNotTakenAndNeverWaitsForIt) {
     const auto stuck = comm.backlog();
     EXPECT_TRUE(stuck.has_value());
     if (stuck) {
-      EXPECT_EQ(stuck->queued, 267u);
-      EXPECT_EQ(stuck->unsent, 267u);
+      EXPECT_EQ(stuck->queued, kReceiptBytes);
+      EXPECT_EQ(stuck->unsent, kReceiptBytes);
     }
     std::this_thread::sleep_for(10ms);
   }
   line->release();
   // Under way: every byte counted as taken is on the line.
-  std::size_t unsent = 267;
-  while (unsent == 267) {
+  std::size_t unsent = kReceiptBytes;
+  while (unsent == kReceiptBytes) {
     std::this_thread::sleep_for(5ms);
     const auto going = comm.backlog();
     unsent = going ? going->unsent : 0;
   }
-  EXPECT_GE(line->received().size(), 267 - unsent);
+  EXPECT_GE(line->received().size(), kReceiptBytes - unsent);
   finishing.join();
   EXPECT_FALSE(comm.backlog().has_value()) << "the device was released";
   EXPECT_EQ(line->received(), goldenJob());
@@ -322,8 +325,8 @@ TEST(MSComm, ASlowLineThatKeepsMovingIsNeverTakenForAStall) {
   auto line = std::make_shared<Line>();
   const auto settings = quickToGiveUp();
   // The whole job takes twice the stall limit, a byte at a time.
-  line->perByte =
-      std::chrono::duration_cast<std::chrono::microseconds>(2 * serial::stallLimit(settings) / 267);
+  line->perByte = std::chrono::duration_cast<std::chrono::microseconds>(
+      2 * serial::stallLimit(settings) / kReceiptBytes);
   MSComm comm(settings, standInOpener(line));
   receipt::runPrintTest(comm);
   EXPECT_FALSE(comm.finish().has_value());

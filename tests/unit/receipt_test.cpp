@@ -8,6 +8,7 @@ namespace {
 
 using testing_support::fromHex;
 using testing_support::kGoldenWritesHex;
+using testing_support::kReceiptBytes;
 using testing_support::toHex;
 
 TEST(TestReceipt, EachWriteLeavesAsTheGoldenBytes) {
@@ -24,7 +25,7 @@ TEST(TestReceipt, EachWriteLeavesAsTheGoldenBytes) {
     EXPECT_EQ(toHex(*bytes), toHex(fromHex(kGoldenWritesHex[i])));
     total += bytes->size();
   }
-  EXPECT_EQ(total, 267u);
+  EXPECT_EQ(total, kReceiptBytes);
 }
 
 TEST(TestReceipt, TelephoneHasTheFixedForm) {

@@ -6,13 +6,14 @@
 
 #include <memory>
 
+#include "tests/support/temp_dir.h"
 #include "virtual-printer/tests/model_helpers.h"
-#include "virtual-printer/tests/temp_dir.h"
 
 namespace vprinter {
 namespace {
 
 using namespace vprinter::testing;
+using testing_support::TempDir;
 
 struct SurfaceDeleter {
   void operator()(cairo_surface_t* s) const { cairo_surface_destroy(s); }

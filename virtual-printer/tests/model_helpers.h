@@ -19,6 +19,7 @@ namespace vprinter::testing {
 using testing_support::goldenJob;
 using testing_support::goldenLines;
 using testing_support::goldenWrites;
+using testing_support::kReceiptBytes;
 
 inline std::span<const std::uint8_t> bytesOf(std::string_view s) {
   return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};

@@ -56,7 +56,7 @@ TEST(GoldenJob, PrintsTheReceiptOnBothStationsAsWritten) {
   EXPECT_EQ(form.journal, form.receipt);
   EXPECT_THAT(form.anomalies, IsEmpty());
   EXPECT_EQ(form.number, 1);
-  EXPECT_EQ(form.bytes, 267u);
+  EXPECT_EQ(form.bytes, kReceiptBytes);
   EXPECT_EQ(form.reads, 16u);
   EXPECT_THAT(formsIn(model.finish()), IsEmpty());
 }
@@ -68,7 +68,7 @@ TEST(GoldenJob, ResultDoesNotDependOnChunking) {
   ASSERT_EQ(whole.size(), 1u);
   ASSERT_EQ(single.size(), 1u);
   EXPECT_EQ(whole[0].reads, 1u);
-  EXPECT_EQ(single[0].reads, 267u);
+  EXPECT_EQ(single[0].reads, kReceiptBytes);
   expectGoldenStation(single[0].journal);
   single[0].reads = whole[0].reads;
   EXPECT_EQ(single[0], whole[0]);
@@ -320,7 +320,7 @@ TEST(FormLimit, NoiseWithoutFormFeedIsCutAndTheNextFormPrintsAsSent) {
   const Form& receipt = forms[3];
   EXPECT_EQ(receipt.number, 4);
   EXPECT_EQ(receipt.firstOffset, 3 * kMaxFormBytes);
-  EXPECT_EQ(receipt.bytes, 267u);
+  EXPECT_EQ(receipt.bytes, kReceiptBytes);
   expectGoldenStation(receipt.receipt);
   EXPECT_EQ(receipt.journal, receipt.receipt);
   EXPECT_THAT(receipt.anomalies, IsEmpty());

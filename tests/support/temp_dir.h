@@ -6,14 +6,15 @@
 #include <filesystem>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 
-namespace vprinter::testing {
+namespace testing_support {
 
-// A fresh directory, removed with everything in it when the test is done.
+// A fresh directory of the test's own, removed with everything in it when the test is done.
 class TempDir {
  public:
   TempDir() {
-    std::string pattern = ::testing::TempDir() + "vprinter-XXXXXX";
+    std::string pattern = ::testing::TempDir() + "project1-test.XXXXXX";
     if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp " + pattern);
     path_ = pattern;
   }
@@ -30,4 +31,4 @@ class TempDir {
   std::filesystem::path path_;
 };
 
-}  // namespace vprinter::testing
+}  // namespace testing_support

@@ -276,7 +276,9 @@ TEST_F(Project1, AThousandClicksInOneRunPrintAThousandJobs) {
   auto lastProgress = Clock::now();
   // Bounded by progress: the run goes on while jobs keep coming.
   while (count < expected && Clock::now() - lastProgress < 10s && Clock::now() - started < 150s) {
-    if (t().countsDescriptors()) {
+    // From the second job on: the first loads the C library's Big5 converter, whose file is
+    // open for a moment while the port is.
+    if (t().countsDescriptors() && count > job.size()) {
       descriptorsMost = std::max(descriptorsMost, descriptorCount(program_->pid()));
     }
     if (count != lastCount) {

@@ -21,6 +21,7 @@
 #include "serial/mscomm.h"
 #include "serial/serial_error.h"
 #include "tests/golden/golden_job.h"
+#include "tests/support/failures.h"
 #include "tests/support/in_child.h"
 #include "tests/support/pty_pair.h"
 #include "tools/private_dev.h"
@@ -30,6 +31,8 @@ namespace {
 using namespace std::chrono_literals;
 using serial::ErrorCode;
 using serial::SerialError;
+using testing_support::errorOf;
+using testing_support::errorOpening;
 using testing_support::goldenJob;
 using testing_support::kReceiptBytes;
 using testing_support::PtyPair;
@@ -37,16 +40,6 @@ using testing_support::toHex;
 
 serial::DeviceOpener openerFor(const std::string& path) {
   return [path](const serial::Settings& s) { return serial::openDeviceAt(path, s); };
-}
-
-SerialError errorOpening(const std::string& path) {
-  try {
-    serial::openDeviceAt(path, {});
-  } catch (const SerialError& e) {
-    return e;
-  }
-  ADD_FAILURE() << path << " opened";
-  return SerialError(ErrorCode::OpenFailed, "");
 }
 
 class PosixDevice : public ::testing::Test {
@@ -178,15 +171,13 @@ TEST_F(PosixDevice, ALineThatVanishesOrStallsEndsInAnError) {
     auto device = serial::openDeviceAt(line.slavePath(), settings);
     if (c.closeMaster) line.closeMaster();
     const auto start = std::chrono::steady_clock::now();
-    try {
-      // Far more than a pty buffers: a reader that never reads must time out.
+    // Far more than a pty buffers: a reader that never reads must time out.
+    const SerialError e = errorOf([&] {
       for (int i = 0; i < 1000; ++i) device->write(std::string(4096, 'x'));
-      ADD_FAILURE() << "no error";
-    } catch (const SerialError& e) {
-      EXPECT_EQ(e.code(), c.code) << e.what();
-      EXPECT_NE(e.description().find("COM1 (" + line.slavePath() + "): write"), std::string::npos)
-          << e.what();
-    }
+    });
+    EXPECT_EQ(e.code(), c.code) << e.what();
+    EXPECT_NE(e.description().find("COM1 (" + line.slavePath() + "): write"), std::string::npos)
+        << e.what();
     EXPECT_LT(std::chrono::steady_clock::now() - start,
               settings.writeTimeout + serial::unseenQueueAllowance(settings) + 1s);
   }
@@ -288,16 +279,12 @@ TEST_F(PosixDevice, AProgramWithThePortOpenMakesItInUseByNameUntilItEnds) {
   ASSERT_TRUE(holder.holding());
 
   serial::MSComm comm({}, openerFor(pty.slavePath()));
-  try {
-    comm.setPortOpen(true);
-    ADD_FAILURE() << "opened while sleep has it open";
-  } catch (const SerialError& e) {
-    EXPECT_EQ(e.code(), ErrorCode::InUse) << e.what();
-    const std::string said = "COM1 (" + pty.slavePath() + "): open: in use by sleep (process " +
-                             std::to_string(holder.pid()) + ").";
-    EXPECT_NE(e.description().find(said), std::string::npos) << e.what();
-    EXPECT_NE(e.description().find("serial-getty"), std::string::npos) << e.what();
-  }
+  const SerialError e = errorOf([&] { comm.setPortOpen(true); });
+  EXPECT_EQ(e.code(), ErrorCode::InUse) << e.what();
+  const std::string said = "COM1 (" + pty.slavePath() + "): open: in use by sleep (process " +
+                           std::to_string(holder.pid()) + ").";
+  EXPECT_NE(e.description().find(said), std::string::npos) << e.what();
+  EXPECT_NE(e.description().find("serial-getty"), std::string::npos) << e.what();
   EXPECT_FALSE(comm.portOpen());
   EXPECT_EQ(pty.read(1, 100ms), "");
   termios after{};

@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <stdexcept>
 #include <thread>
 
@@ -10,6 +8,7 @@
 #include "app/form1_events.h"
 #include "serial/device.h"
 #include "tests/golden/golden_job.h"
+#include "tests/support/failures.h"
 #include "tests/support/stand_in_device.h"
 
 namespace {
@@ -17,6 +16,7 @@ namespace {
 using namespace std::chrono_literals;
 using app::ErrorReport;
 using app::Form1Events;
+using testing_support::FailureHeard;
 using testing_support::goldenJob;
 using testing_support::Line;
 using testing_support::standInOpener;
@@ -71,27 +71,6 @@ TEST(ErrorReport, ASerialErrorKeepsItsNumberAndDescriptionAndSaysWhetherAnything
   }
 }
 
-// Waits until the window would be woken: bytes failed after the click returned.
-class FailureHeard {
- public:
-  explicit FailureHeard(Form1Events& events) {
-    events.wakeOnLateFailure([this] {
-      std::lock_guard lock(mutex_);
-      heard_ = true;
-      told_.notify_all();
-    });
-  }
-  bool wait() {
-    std::unique_lock lock(mutex_);
-    return told_.wait_for(lock, 2s, [this] { return heard_; });
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable told_;
-  bool heard_ = false;
-};
-
 TEST(Form1Events, AClickThatPrintsEndsNothingAndClosingSeesTheReceiptOut) {
   auto line = std::make_shared<Line>();
   line->perByte = 100us;  // still going out at close
@@ -145,8 +124,9 @@ TEST(Form1Events, BytesThatFailAfterTheClickAreReportedOnceWhenTheWindowAsksOrAt
     auto line = std::make_shared<Line>();
     line->perByte = 100us;
     line->failAfter = 100;
+    FailureHeard heard;
     Form1Events events(standInOpener(line));
-    FailureHeard heard(events);
+    events.wakeOnLateFailure(heard.listener());
     EXPECT_FALSE(events.click().has_value());  // returns before the line fails
     ASSERT_TRUE(heard.wait());
     const auto report = asked ? events.lateFailure() : events.close();
@@ -178,8 +158,9 @@ TEST(Form1Events, ALostDisplaySeesTheReceiptOutAndSaysHowThatWent) {
     auto line = std::make_shared<Line>();
     line->perByte = 100us;  // still going out when the display goes
     line->failAfter = c.failAfter;
+    FailureHeard heard;
     Form1Events events(standInOpener(line));
-    FailureHeard heard(events);
+    events.wakeOnLateFailure(heard.listener());
     if (c.click) {
       EXPECT_FALSE(events.click().has_value());
     }

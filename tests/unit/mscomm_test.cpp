@@ -5,6 +5,7 @@
 #include "receipt/print_run.h"
 #include "serial/mscomm.h"
 #include "tests/golden/golden_job.h"
+#include "tests/support/failures.h"
 #include "tests/support/stand_in_device.h"
 
 namespace {
@@ -13,21 +14,13 @@ using namespace std::chrono_literals;
 using serial::ErrorCode;
 using serial::MSComm;
 using serial::SerialError;
+using testing_support::errorOf;
+using testing_support::FailureHeard;
 using testing_support::goldenJob;
 using testing_support::kReceiptBytes;
 using testing_support::Line;
 using testing_support::standInOpener;
 using testing_support::toHex;
-
-ErrorCode codeOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const SerialError& e) {
-    return e.code();
-  }
-  ADD_FAILURE() << "no error raised";
-  return ErrorCode::OpenFailed;
-}
 
 TEST(MSComm, StoredSettingsAreTheWindowsAndThePortStartsClosed) {
   auto line = std::make_shared<Line>();
@@ -76,12 +69,13 @@ TEST(MSComm, ReopeningWaitsForThePreviousReceiptToDrain) {
 TEST(MSComm, RefusesWhatItCannotDoWithClearErrors) {
   auto line = std::make_shared<Line>();
   MSComm comm({}, standInOpener(line));
-  EXPECT_EQ(codeOf([&] { comm.setOutput(u"x"); }), ErrorCode::PortNotOpen);
+  EXPECT_EQ(errorOf([&] { comm.setOutput(u"x"); }).code(), ErrorCode::PortNotOpen);
   comm.setPortOpen(false);  // closing a closed port is harmless
   comm.setPortOpen(true);
-  EXPECT_EQ(codeOf([&] { comm.setPortOpen(true); }), ErrorCode::PortAlreadyOpen);
-  EXPECT_EQ(codeOf([&] { comm.setOutput(u"總計ก"); }), ErrorCode::NotBig5);
-  EXPECT_EQ(codeOf([&] { comm.setOutput(std::u16string(513, u'x')); }), ErrorCode::QueueFull);
+  EXPECT_EQ(errorOf([&] { comm.setPortOpen(true); }).code(), ErrorCode::PortAlreadyOpen);
+  EXPECT_EQ(errorOf([&] { comm.setOutput(u"總計ก"); }).code(), ErrorCode::NotBig5);
+  EXPECT_EQ(errorOf([&] { comm.setOutput(std::u16string(513, u'x')); }).code(),
+            ErrorCode::QueueFull);
   comm.setOutput(std::u16string(512, u'y'));  // exactly the queue's size fits
   comm.setPortOpen(false);
   comm.setPortOpen(true);                              // waits for the drain
@@ -92,7 +86,7 @@ TEST(MSComm, AFailedOpenLeavesThePortClosedAndCanBeRetried) {
   auto line = std::make_shared<Line>();
   MSComm comm({}, standInOpener(line));
   line->openError = ErrorCode::InUse;
-  EXPECT_EQ(codeOf([&] { receipt::runPrintTest(comm); }), ErrorCode::InUse);
+  EXPECT_EQ(errorOf([&] { receipt::runPrintTest(comm); }).code(), ErrorCode::InUse);
   EXPECT_FALSE(comm.portOpen());
   line->openError.reset();
   receipt::runPrintTest(comm);
@@ -121,10 +115,10 @@ TEST(MSComm, ADeviceThatFailsOrStallsEndsInAnErrorNotAHang) {
     MSComm comm(settings, standInOpener(line));
     // The receipt is queued at once, so the failure shows at the next step that can raise:
     // a later write, or the next open.
-    const auto code = codeOf([&] {
-      receipt::runPrintTest(comm);
-      comm.setPortOpen(true);
-    });
+    const auto code = errorOf([&] {
+                        receipt::runPrintTest(comm);
+                        comm.setPortOpen(true);
+                      }).code();
     EXPECT_EQ(code, c.expected);
     EXPECT_LE(line->received().size(), c.failAfter.value_or(0));
     EXPECT_TRUE(goldenJob().starts_with(line->received()));
@@ -160,21 +154,12 @@ TEST(MSComm, AFailureAfterTheRunReturnedIsHandedToTheListenerAndTakenOnce) {
   auto line = std::make_shared<Line>();
   line->perByte = 100us;
   line->failAfter = 100;
+  FailureHeard heard;
   MSComm comm({}, standInOpener(line));
-  std::mutex mutex;
-  std::condition_variable told;
-  int calls = 0;
-  comm.setFailureListener([&] {
-    std::lock_guard lock(mutex);
-    ++calls;
-    told.notify_all();
-  });
+  comm.setFailureListener(heard.listener());
   EXPECT_FALSE(comm.takeFailure().has_value());
   receipt::runPrintTest(comm);  // returns before the device gives up
-  {
-    std::unique_lock lock(mutex);
-    ASSERT_TRUE(told.wait_for(lock, 2s, [&] { return calls > 0; }));
-  }
+  ASSERT_TRUE(heard.wait());
   const auto failure = comm.takeFailure();
   ASSERT_TRUE(failure.has_value());
   EXPECT_EQ(failure->code(), ErrorCode::WriteFailed);
@@ -182,7 +167,7 @@ TEST(MSComm, AFailureAfterTheRunReturnedIsHandedToTheListenerAndTakenOnce) {
   EXPECT_FALSE(comm.takeFailure().has_value());
   line->failAfter.reset();
   receipt::runPrintTest(comm);  // the port is free again
-  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(heard.calls(), 1);
 }
 
 }  // namespace
@@ -239,15 +224,9 @@ TEST(MSComm, ADeviceCallThatNeverReturnsIsReportedAndNothingWaitsForIt) {
     SCOPED_TRACE(std::string(c.hangIn) + (c.byFinish ? ", then the program ends" : ""));
     auto line = std::make_shared<Line>();
     line->hangIn = c.hangIn;
+    FailureHeard heard;
     auto comm = std::make_unique<MSComm>(quickToGiveUp(), standInOpener(line));
-    std::mutex mutex;
-    std::condition_variable told;
-    int calls = 0;
-    comm->setFailureListener([&] {
-      std::lock_guard lock(mutex);
-      ++calls;
-      told.notify_all();
-    });
+    comm->setFailureListener(heard.listener());
     const auto start = std::chrono::steady_clock::now();
     receipt::runPrintTest(*comm);
     EXPECT_LT(std::chrono::steady_clock::now() - start, limit / 2) << "the click waited";
@@ -256,9 +235,7 @@ TEST(MSComm, ADeviceCallThatNeverReturnsIsReportedAndNothingWaitsForIt) {
     if (c.byFinish) {
       failure = comm->finish();
     } else {
-      std::unique_lock lock(mutex);
-      ASSERT_TRUE(told.wait_for(lock, limit + 2s, [&] { return calls > 0; }));
-      lock.unlock();
+      ASSERT_TRUE(heard.wait(limit + 2s));
       failure = comm->takeFailure();
     }
     const auto took = std::chrono::steady_clock::now() - start;
@@ -283,7 +260,7 @@ TEST(MSComm, ADeviceCallThatNeverReturnsIsReportedAndNothingWaitsForIt) {
     const auto ending = std::chrono::steady_clock::now();
     comm.reset();
     EXPECT_LT(std::chrono::steady_clock::now() - ending, 100ms);
-    EXPECT_EQ(calls, 1) << "the window is told once";
+    EXPECT_EQ(heard.calls(), 1) << "the window is told once";
     line->release();  // the stuck call comes back; what it does then reaches no one
   }
 }
@@ -345,13 +322,9 @@ TEST(MSComm, TextThatIsNotBig5IsRefusedWholeAndNamesWhatItCan) {
       {std::u16string(u"ab") + char16_t(0xD800), "has no Big5 form"},  // a lone surrogate
   };
   for (const auto& c : cases) {
-    try {
-      comm.setOutput(c.text);
-      ADD_FAILURE() << "accepted";
-    } catch (const SerialError& e) {
-      EXPECT_EQ(e.code(), ErrorCode::NotBig5);
-      EXPECT_NE(e.description().find(c.says), std::string::npos) << e.description();
-    }
+    const SerialError e = errorOf([&] { comm.setOutput(c.text); });
+    EXPECT_EQ(e.code(), ErrorCode::NotBig5);
+    EXPECT_NE(e.description().find(c.says), std::string::npos) << e.description();
   }
   comm.setPortOpen(false);
   EXPECT_FALSE(comm.finish().has_value());

@@ -7,23 +7,15 @@
 #include "serial/big5.h"
 #include "serial/internal/device_win32.h"
 #include "serial/internal/os_error.h"
+#include "tests/support/failures.h"
 #include "win32/wide.h"
 
 namespace {
 
 using serial::ErrorCode;
 using serial::SerialError;
-
-// Never a COM port name: these tests open files and Windows devices that are not ports.
-SerialError errorOpening(const std::wstring& path) {
-  try {
-    serial::openDeviceAt(win32::toUtf8(path), {});
-  } catch (const SerialError& e) {
-    return e;
-  }
-  ADD_FAILURE() << "opened";
-  return SerialError(ErrorCode::OpenFailed, "");
-}
+using testing_support::errorOf;
+using testing_support::errorOpening;
 
 std::wstring tempPath(const wchar_t* name) {
   wchar_t dir[MAX_PATH + 1];
@@ -35,6 +27,7 @@ bool exists(const std::wstring& path) {
   return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+// Never a COM port: these tests open files and Windows devices that are not ports.
 class Win32DeviceOpen : public ::testing::Test {
  protected:
   void TearDown() override {
@@ -173,13 +166,7 @@ TEST_F(Win32DeviceOpen, WithoutALockFileWineRefusesThePortAndWindowsNeedsNone) {
     SCOPED_TRACE(c.name);
     const TemporaryFolderSetTo temp(c.folder);
     const auto error = [&](serial::internal::Exclusivity exclusivity) {
-      try {
-        const serial::internal::Win32Device device(port, {}, exclusivity);
-      } catch (const SerialError& e) {
-        return e;
-      }
-      ADD_FAILURE() << "opened";
-      return SerialError(ErrorCode::NoSuchPort, "");
+      return errorOf([&] { const serial::internal::Win32Device device(port, {}, exclusivity); });
     };
     const SerialError refused = error(serial::internal::Exclusivity::LockFile);
     EXPECT_EQ(refused.code(), ErrorCode::OpenFailed);
@@ -201,12 +188,10 @@ TEST_F(Win32DeviceOpen, OnWindowsTheDriverAloneDecidesWhoHasThePort) {
   const auto lock = serial::internal::lockPort(path, &error);
   ASSERT_TRUE(lock) << error;
   // A lock file left by a copy under Wine means nothing to a copy that takes none.
-  try {
+  const SerialError e = errorOf([&] {
     const serial::internal::Win32Device device(path, {}, serial::internal::Exclusivity::Driver);
-    ADD_FAILURE() << "opened";
-  } catch (const SerialError& e) {
-    EXPECT_EQ(e.code(), ErrorCode::NoSuchPort) << e.description();
-  }
+  });
+  EXPECT_EQ(e.code(), ErrorCode::NoSuchPort) << e.description();
 }
 
 // What WideCharToMultiByte does that iconv does not: best-fit characters and surrogates.

@@ -16,6 +16,7 @@
 #include <system_error>
 #include <vector>
 
+#include "posix/pty.h"
 #include "texts/texts.h"
 
 namespace tools {
@@ -130,7 +131,7 @@ PortVerdict judgePortDevice(const PathFacts& facts, const std::filesystem::path&
 
   const unsigned maj = ::major(facts.rdev);
   const unsigned min = ::minor(facts.rdev);
-  if (isPtySlave(facts.rdev)) {
+  if (posix::isPtySlave(facts.rdev)) {
     if (!facts.readWrite) return refuseAccess(facts, true);
     return {true, texts::text(Text::MapperPseudoTerminal)};
   }
@@ -174,13 +175,6 @@ PathFacts examinePath(const std::string& path) {
   facts.inGroup = hasGroup(st.st_gid);
   facts.listedInGroup = listedIn(st.st_gid);
   return facts;
-}
-
-bool isPtySlave(dev_t rdev) {
-  // Unix 98 pseudo-terminal slaves: majors 136 to 143.
-  constexpr unsigned kFirst = 136;
-  constexpr unsigned kLast = 143;
-  return ::major(rdev) >= kFirst && ::major(rdev) <= kLast;
 }
 
 }  // namespace tools

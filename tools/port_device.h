@@ -39,7 +39,4 @@ PortVerdict judgePortDevice(const PathFacts& facts, const std::filesystem::path&
 // stat() and realpath() of `path`; never opens it.
 PathFacts examinePath(const std::string& path);
 
-// Whether device number `rdev` is a Unix 98 pseudo-terminal's slave.
-bool isPtySlave(dev_t rdev);
-
 }  // namespace tools

@@ -4,7 +4,6 @@
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "posix/pty.h"
 #include "posix/unique_fd.h"
 #include "texts/texts.h"
 #include "tools/port_device.h"
@@ -74,7 +74,7 @@ void bindOnto(const posix::UniqueFd& from, const std::string& name, const std::s
   }
 }
 
-bool isPty(const struct stat& st) { return S_ISCHR(st.st_mode) && isPtySlave(st.st_rdev); }
+bool isPty(const struct stat& st) { return S_ISCHR(st.st_mode) && posix::isPtySlave(st.st_rdev); }
 
 // What a port must be: `accepts` judges what ended up on /dev/ttyS0, so that a path changed
 // after it was checked cannot put another device there; the texts say it was not.

@@ -5,7 +5,6 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -13,6 +12,7 @@
 #include <optional>
 #include <utility>
 
+#include "posix/pty.h"
 #include "posix/unique_fd.h"
 #include "serial/internal/line_watch.h"
 #include "serial/internal/modem_lines_posix.h"
@@ -28,13 +28,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A Unix 98 pseudo-terminal's slave, or an old BSD one: no line, no modem lines, and an output
-// queue the kernel does not show.
+// A pseudo-terminal has no line, no modem lines, and an output queue the kernel does not show.
 bool isPseudoTerminal(int fd) {
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
-  const unsigned m = major(st.st_rdev);
-  return (m >= 136 && m <= 143) || m == 3;
+  return ::fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && posix::isPtySlave(st.st_rdev);
 }
 
 // Exclusive mode on a tty, cleared again before the descriptor is closed: Linux keeps it for

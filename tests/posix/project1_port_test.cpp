@@ -113,6 +113,7 @@ TEST(PortDevice, TakesSerialPortsAndPtysAndNamesWhatElseAPathIs) {
       {byId, true, "a serial port"},
       {chr("/dev/pts/3", 136, 3), true, "a pseudo-terminal"},
       {chr("/dev/pts/9000", 143, 1000), true, "a pseudo-terminal"},
+      {chr("/dev/ttyp0", 3, 0), true, "a pseudo-terminal"},  // BSD's, on kernels with legacy ptys
       {chr("/dev/ttyS1", 4, 65), false, "/dev/ttyS1 is a serial port with no UART behind it"},
       {chr("/dev/tty1", 4, 1), false, "/dev/tty1 is a virtual console, not a serial port"},
       {chr("/dev/tty", 5, 0), false, "/dev/tty is the controlling terminal, not a serial port"},

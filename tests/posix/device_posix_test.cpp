@@ -24,6 +24,7 @@
 #include "tests/support/failures.h"
 #include "tests/support/in_child.h"
 #include "tests/support/pty_pair.h"
+#include "tests/support/temp_dir.h"
 #include "tools/private_dev.h"
 
 namespace {
@@ -78,10 +79,9 @@ TEST_F(PosixDevice, LFIsNotTurnedIntoCRLFEvenFromACookedPty) {
 
 TEST_F(PosixDevice, OpenErrorsSayWhatToCheck) {
   const std::string missing = "/nonexistent/ttyS0";
-  char file[] = "/tmp/not-a-tty.XXXXXX";
-  const int fd = mkstemp(file);
-  ASSERT_GE(fd, 0);
-  close(fd);
+  const testing_support::TempDir files;
+  const std::string file = files.path() / "not-a-tty";
+  std::ofstream(file).put('x');
 
   const struct {
     std::string path;
@@ -99,7 +99,6 @@ TEST_F(PosixDevice, OpenErrorsSayWhatToCheck) {
     EXPECT_NE(e.description().find("COM1 (" + c.path + ")"), std::string::npos) << e.what();
     EXPECT_NE(e.description().find(c.says), std::string::npos) << e.what();
   }
-  unlink(file);
 }
 
 TEST_F(PosixDevice, ASecondOpenWhileHeldIsInUse) {

@@ -74,10 +74,8 @@ class FakeProc : public ::testing::Test {
 TEST_F(FakeProc, FindsOtherProcessesWithThePortOpenThatThisUserMaySee) {
   testing_support::PtyPair port;
   testing_support::PtyPair other;
-  char file[] = "/tmp/fake-proc-file.XXXXXX";
-  const int fd = mkstemp(file);
-  ASSERT_GE(fd, 0);
-  close(fd);
+  const std::string file = root_ / "a-file";  // in the fake /proc, which nobody may read
+  std::ofstream(file).put('x');
 
   fs::create_directory_symlink("100", root_ / "self");
   process("100", "Project1", {port.slavePath()});                  // this process
@@ -102,7 +100,6 @@ TEST_F(FakeProc, FindsOtherProcessesWithThePortOpenThatThisUserMaySee) {
   // In order of process id, once each.
   EXPECT_EQ(found, "200:agetty 1200: ");
   EXPECT_TRUE(portHolders(rdev, root_ / "missing").empty());
-  unlink(file);
 }
 
 TEST(PortHolders, AreNamedOneOrTwoAndCounted) {

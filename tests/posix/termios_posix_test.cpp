@@ -16,6 +16,7 @@
 #include "tests/support/failures.h"
 #include "tests/support/framing_cases.h"
 #include "tests/support/pty_pair.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -153,9 +154,8 @@ TEST(Termios, AReadBackNamesWhatThePortKeptOfWhatMatters) {
 
 TEST(Termios, ThePortIsNamedAsTheKernelNamesTheDeviceBehindIt) {
   testing_support::PtyPair pty;
-  char dir[] = "/tmp/sysfs.XXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  const std::filesystem::path sysfs = dir;
+  const testing_support::TempDir dir;
+  const std::filesystem::path& sysfs = dir.path();
   struct stat st {};
   ASSERT_EQ(stat(pty.slavePath().c_str(), &st), 0);
   const std::string number =
@@ -167,7 +167,6 @@ TEST(Termios, ThePortIsNamedAsTheKernelNamesTheDeviceBehindIt) {
   // Pseudo-terminals have no entry of their own.
   EXPECT_EQ(serial::internal::kernelName(pty.slavePath()), "");
   EXPECT_EQ(serial::internal::kernelName("/nonexistent/ttyS0", sysfs), "");
-  std::filesystem::remove_all(sysfs);
 
   EXPECT_EQ(serial::internal::shownDevice("/dev/ttyS0", "ttyUSB0"), "/dev/ttyUSB0 as /dev/ttyS0");
   EXPECT_EQ(serial::internal::shownDevice("/dev/ttyS0", "ttyS0"), "/dev/ttyS0");

@@ -11,9 +11,8 @@
 
 namespace app {
 
-using ::win32::toWide;
+using win32::toWide;
 
-namespace win32 {
 namespace {
 
 constexpr wchar_t kClassName[] = L"Project1.Form1";
@@ -246,15 +245,13 @@ LRESULT Form1::handle(UINT message, WPARAM wParam, LPARAM lParam) {
   return ::DefWindowProcW(window_, message, wParam, lParam);
 }
 
-}  // namespace win32
-
 int runForm1() {
-  std::optional<win32::Form1> form;
+  std::optional<Form1> form;
   try {
     form.emplace();
   } catch (const std::exception& e) {
     // No window to own it: the box stands on its own.
-    win32::showErrorBox(nullptr, toWide(noWindowText(e.what())));
+    showErrorBox(nullptr, toWide(noWindowText(e.what())));
     return kNoWindowExitCode;
   }
   form->show(SW_SHOWDEFAULT);

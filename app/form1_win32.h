@@ -13,7 +13,7 @@
 #include "serial/device.h"
 #include "serial/mscomm.h"
 
-namespace app::win32 {
+namespace app {
 
 // The message box's body, as Windows takes it.
 std::wstring reportText(const ErrorReport& report);
@@ -72,4 +72,4 @@ class Form1 {
   std::optional<int> quitCode_;  // WM_QUIT's, or kErrorExitCode when GetMessage failed
 };
 
-}  // namespace app::win32
+}  // namespace app

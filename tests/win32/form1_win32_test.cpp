@@ -11,7 +11,7 @@
 
 namespace {
 
-using app::win32::Form1;
+using app::Form1;
 using testing_support::goldenJob;
 using testing_support::Line;
 using testing_support::standInOpener;

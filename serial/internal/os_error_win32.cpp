@@ -3,16 +3,13 @@
 #include "texts/language_win32.h"
 #include "texts/texts.h"
 #include "win32/wide.h"
+#include "win32/wine.h"
 
 namespace serial::internal {
 
 using texts::Text;
 
-Host hostHere() {
-  static const bool wine =
-      ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-  return wine ? Host::Wine : Host::Windows;
-}
+Host hostHere() { return win32::underWine() ? Host::Wine : Host::Windows; }
 
 // A held COM port answers "access denied".
 ErrorCode openErrorCode(DWORD error) {

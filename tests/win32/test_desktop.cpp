@@ -3,11 +3,9 @@
 
 #include <string>
 
-namespace {
+#include "win32/wine.h"
 
-bool underWine() {
-  return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-}
+namespace {
 
 // Under Wine each run of the window tests gets a desktop of its own, on the X server that
 // with-xvfb started for it: whatever desktop an earlier program left in the same wineserver,
@@ -15,7 +13,7 @@ bool underWine() {
 class TestDesktop : public ::testing::Environment {
  public:
   void SetUp() override {
-    if (!underWine()) return;
+    if (!win32::underWine()) return;
     const std::wstring name = L"Project1Tests" + std::to_wstring(::GetCurrentProcessId());
     std::wstring command = L"explorer.exe /desktop=" + name + L",1024x768";
     STARTUPINFOW startup{};

@@ -10,10 +10,9 @@
 
 namespace app {
 
-// What Form1's events do, whichever toolkit delivers them. A window passes each event on and
-// shows what comes back: an event that returns a report has ended the program, and the window
-// shows the report, closes, and the program exits with exitCode(). Reports come once: after
-// the first, every event is ignored.
+// What Form1's events do, whichever toolkit delivers them: an event that returns a report has
+// ended the program (the window shows it, closes, and exits with exitCode()), and after that
+// first report every event is ignored.
 class Form1Events {
  public:
   explicit Form1Events(serial::DeviceOpener opener = serial::openDevice);

@@ -1,8 +1,6 @@
-// What std::terminate does in the Windows program: an uncaught exception, or a noexcept function
-// that threw. libstdc++'s default prints the exception's demangled type to stderr, which a GUI
-// program does not have, and it links the demangler and a printf into the exe. Defining the
-// default handler here keeps both out; the user is told instead. A file of its own, chosen in
-// CMake, because only the program's exe gets it: the tests keep the default's report on stderr.
+// What std::terminate does in the Windows program: a box instead of libstdc++'s report on a
+// stderr a GUI program does not have, and no demangler or printf in the exe. Linked into the
+// program's exe only: the tests keep the default's report.
 #include <windows.h>
 
 #include <cstdlib>

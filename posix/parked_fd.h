@@ -10,15 +10,14 @@
 
 namespace posix {
 
-// Keeps a file open with no descriptor of it in this process: the descriptor is sent into a
-// socket of our own and left there, unreceived. /proc/PID/fd does not show it, so a program's
-// look for other holders of a device finds none, while the device stays open: a pty's master
-// never reads EIO, as a serial line's far end holds no descriptor of the port.
+// Keeps a file open with no descriptor of it in this process, so that /proc/PID/fd does not
+// show it.
 class ParkedFd {
  public:
   ParkedFd() = default;
   // Takes `fd` over; throws std::system_error when it cannot be parked.
   explicit ParkedFd(UniqueFd fd) {
+    // The descriptor is sent into a socket of our own and left there, unreceived.
     int ends[2];
     if (::socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, ends) != 0) fail("socketpair");
     const UniqueFd sender(ends[0]);

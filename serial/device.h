@@ -12,9 +12,7 @@
 
 namespace serial {
 
-// When a device last moved bytes on, and how many it has taken. The serial control watches it
-// from another thread to tell a slow line from a device call that never returns, and to say
-// how much of a receipt was still to go when the program is stopped.
+// When a device last moved bytes on, and how many it has taken; read from any thread.
 class Progress {
  public:
   using Clock = std::chrono::steady_clock;

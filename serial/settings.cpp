@@ -17,10 +17,14 @@ std::chrono::microseconds lineTime(const Settings& settings, std::size_t bytes) 
 }
 
 std::chrono::milliseconds unseenQueueAllowance(const Settings& settings) {
+  // Such a device frees room only once its reader has emptied most of its 4 KB buffer, in
+  // bursts seconds apart: the time the line needs for all of it.
   return std::chrono::ceil<std::chrono::milliseconds>(lineTime(settings, 4096));
 }
 
 std::chrono::milliseconds stallLimit(const Settings& settings) {
+  // A writeTimeout past any device's own limit, so that it fires only for a call that never
+  // returns.
   return 2 * settings.writeTimeout + unseenQueueAllowance(settings);
 }
 

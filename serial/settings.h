@@ -29,13 +29,11 @@ struct Settings {
 };
 
 // How much longer than writeTimeout a line may go without visible progress where the output
-// queue cannot be seen (a pseudo-terminal, or Wine's view of one): such a device frees room
-// only once its reader has emptied most of its 4 KB buffer, in bursts seconds apart.
+// queue cannot be seen (a pseudo-terminal, or Wine's view of one).
 std::chrono::milliseconds unseenQueueAllowance(const Settings& settings);
 
 // How long a device call may go without progress before the serial control gives up on it:
-// a writeTimeout longer than any device's own limit, so that this fires only for a call that
-// never returns (about 10 s).
+// longer than any device's own limit (about 10 s by default).
 std::chrono::milliseconds stallLimit(const Settings& settings);
 
 // Empty when a serial line can carry the settings' character framing, else what it cannot:

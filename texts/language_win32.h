@@ -4,9 +4,8 @@
 
 namespace texts {
 
-// The language of every text: Chinese (Taiwan) when that is the system's UI language,
-// English (United States) for every other. The system's own texts (FormatMessageW) are asked
-// for in it too, so that a box does not mix two languages.
+// The language of every text, the system's own (FormatMessageW) too: Chinese (Taiwan) when
+// that is the system's UI language, English (United States) for every other.
 LANGID language();
 
 }  // namespace texts

@@ -4,9 +4,8 @@
 #include <string>
 #include <string_view>
 
-// Every text the user reads, by name, in the user's language: Traditional Chinese on a
-// Chinese (Taiwan) system, English on every other. The English is in the .def files beside
-// this one; the Traditional Chinese in po/zh_TW.po.
+// Every text the user reads, by name, in the user's language (the .def files beside this one,
+// po/zh_TW.po).
 namespace texts {
 
 enum class Text : unsigned short {

@@ -154,6 +154,7 @@ PortVerdict judgePortDevice(const PathFacts& facts, const std::filesystem::path&
   return {true, texts::text(Text::MapperSerialPort)};
 }
 
+// Never opened: opening a real serial port raises DTR and may disturb what is attached to it.
 PathFacts examinePath(const std::string& path) {
   PathFacts facts;
   facts.path = path;

@@ -7,8 +7,7 @@
 
 namespace tools {
 
-// What stat() tells about a path offered as serial port 1. Gathered without opening the
-// device: opening a real serial port raises DTR and may disturb what is attached to it.
+// What stat() tells about a path offered as serial port 1, gathered without opening it.
 struct PathFacts {
   std::string path;      // as given
   std::string resolved;  // symlinks followed; empty when that failed

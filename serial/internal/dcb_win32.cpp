@@ -56,6 +56,8 @@ DCB makeDcb(const Settings& s, const DCB& current) {
   return dcb;
 }
 
+// Short slices: whether the line has stopped is decided between calls, by the device, over the
+// settings' write timeout.
 COMMTIMEOUTS makeTimeouts(const Settings& s) {
   COMMTIMEOUTS t;
   t.ReadIntervalTimeout = MAXDWORD;

@@ -20,8 +20,7 @@ DCB makeDcb(const Settings& settings, const DCB& current);
 inline constexpr std::chrono::milliseconds kWriteSlice{200};
 
 // Reads return at once (nothing is ever read); a write call returns within kWriteSlice (or the
-// write timeout, if shorter) with whatever it has sent: whether the line has stopped is
-// decided between calls, by the device, over the settings' write timeout.
+// write timeout, if shorter) with whatever it has sent.
 COMMTIMEOUTS makeTimeouts(const Settings& settings);
 
 // Empty when the port took the line settings that decide whether the printer reads the

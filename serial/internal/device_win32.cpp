@@ -186,6 +186,8 @@ std::string devicePath(int port) { return "\\\\.\\COM" + std::to_string(port); }
 
 namespace serial::internal {
 
+// Windows' serial drivers refuse a second opener; Wine's do not, so there a lock file does it.
+// On Windows the program writes no files.
 Exclusivity exclusivityHere() {
   return hostHere() == Host::Wine ? Exclusivity::LockFile : Exclusivity::Driver;
 }

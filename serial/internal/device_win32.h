@@ -12,11 +12,10 @@
 
 namespace serial::internal {
 
-// What keeps a second program off the port. Windows' serial drivers refuse a second opener;
-// Wine's do not, so there a lock file of our own does it.
+// What keeps a second program off the port: the driver, or a lock file of our own.
 enum class Exclusivity { Driver, LockFile };
 
-// LockFile under Wine, Driver on Windows: the program writes no files there.
+// LockFile under Wine, Driver on Windows.
 Exclusivity exclusivityHere();
 
 // The Windows device behind openDevice(): a communications handle held exclusively.

@@ -11,6 +11,7 @@ int setModemLines(const Settings& settings, bool pseudoTerminal, const ModemLine
   } lines[] = {{settings.dtrEnable, TIOCM_DTR}, {settings.rtsEnable, TIOCM_RTS}};
   for (const auto& line : lines) {
     const int err = ioctl(line.raise ? TIOCMBIS : TIOCMBIC, line.bit);
+    // A real port must take them: a printer may wait for DTR before it reads a byte.
     if (err != 0 && !pseudoTerminal) return err;
   }
   return 0;

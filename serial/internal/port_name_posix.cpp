@@ -9,6 +9,8 @@
 
 namespace serial::internal {
 
+// By number, not by path: port 1 may be another device bound on /dev/ttyS0 (project1-port),
+// and the texts name that one.
 std::string kernelName(const std::string& path, const std::filesystem::path& sysfs) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) return {};

@@ -7,7 +7,6 @@ namespace serial::internal {
 
 // The kernel's name of the character device at `path` ("ttyUSB0"), found by its number under
 // `sysfs`; empty where it has none there (a pseudo-terminal) or the path cannot be examined.
-// Port 1 may be another device bound on /dev/ttyS0 (project1-port): the texts name that one.
 std::string kernelName(const std::string& path, const std::filesystem::path& sysfs = "/sys");
 
 // How the texts name the device at `path` whose kernel name is `name`: the path itself, or

@@ -1,5 +1,7 @@
 #include "serial/internal/watchdog.h"
 
+// A wedged USB adapter can block a device call for ever, and the window must still hear of it:
+// this thread notices, while the call's own thread stays stuck.
 namespace serial::internal {
 
 Watchdog::Watchdog(std::chrono::milliseconds limit) : limit_(limit), thread_([this] { run(); }) {}

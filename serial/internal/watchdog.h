@@ -10,9 +10,8 @@
 
 namespace serial::internal {
 
-// Notices a device call that goes without progress for too long: a wedged USB adapter can
-// block a call for ever, and the window must still hear of it. One thread for the life of the
-// serial control; it watches one call at a time.
+// Notices a device call that goes without progress for too long. One thread for the life of
+// the serial control; it watches one call at a time.
 class Watchdog {
  public:
   explicit Watchdog(std::chrono::milliseconds limit);

@@ -8,8 +8,7 @@
 
 namespace serial::internal {
 
-// One thread that runs jobs in turn, for as long as the serial control lives: starting a
-// thread for every opened port costs more than the rest of a click (a millisecond under Wine).
+// One thread that runs jobs in turn, for as long as the serial control lives.
 class Worker {
  public:
   Worker();

@@ -4,10 +4,10 @@
 
 namespace testing_support {
 
-// Tests named *InChinese* run in their own CTest entries under LANG=zh_TW.UTF-8, and the rest
-// under whatever the machine has. This takes the environment's language as the program does at
-// start (on Linux the locale, and the build tree's catalogs; on Windows the system's UI
-// language, which Wine takes from LANG) and says whether it is Chinese (Taiwan).
+// Takes the environment's language as the program does at start (on Linux the locale and the
+// build tree's catalogs; on Windows the system's UI language, which Wine takes from LANG) and
+// says whether it is Chinese (Taiwan): CTest runs the tests named *InChinese* under
+// LANG=zh_TW.UTF-8.
 bool takeEnvironmentsLanguage();
 
 #define PROJECT1_SKIP_UNLESS_CHINESE()              \

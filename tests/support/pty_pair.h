@@ -8,10 +8,8 @@
 
 namespace testing_support {
 
-// A pseudo-terminal standing in for a serial line. The test keeps the slave open too, so the
-// master never sees EIO while the program under test opens and closes its side.
-// Another process under test would take that descriptor for another program holding the port:
-// parkSlave() keeps the slave open without one.
+// A pseudo-terminal standing in for a serial line, its slave held open by the test too so that
+// the master never reads EIO while the program under test opens and closes its side.
 class PtyPair {
  public:
   PtyPair();  // raw on both sides: no LF to CR LF
@@ -19,8 +17,10 @@ class PtyPair {
   int master() const { return master_.get(); }
   int slave() const { return slave_.get(); }  // -1 once parked
 
-  // Keeps the slave open with no descriptor of it in this process (posix::ParkedFd). The line's
-  // settings are then read and set through the master, which Linux applies to the slave.
+  // Keeps the slave open with no descriptor of it in this process (posix::ParkedFd), which
+  // another process under test would take for another program holding the port, as a serial
+  // line's far end holds none. The line's settings are then read and set through the master,
+  // which Linux applies to the slave.
   void parkSlave() { parked_ = posix::ParkedFd(std::move(slave_)); }
 
   // Reads from the master until `count` bytes came or `timeout` passed with nothing new.

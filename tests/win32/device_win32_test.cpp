@@ -33,15 +33,19 @@ class Win32DeviceOpen : public ::testing::Test {
   void TearDown() override {
     if (!file.empty()) ::DeleteFileW(file.c_str());
   }
+  // An empty ordinary file in the temporary folder, removed after the test.
+  void makeFile(const wchar_t* name) {
+    file = tempPath(name);
+    const HANDLE made = ::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(made, INVALID_HANDLE_VALUE);
+    ::CloseHandle(made);
+  }
   std::wstring file;
 };
 
 TEST_F(Win32DeviceOpen, PathsThatLeadToNoSerialPortFailWithTheirOwnError) {
-  file = tempPath(L"project1-device-test.txt");
-  const HANDLE made = ::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(made, INVALID_HANDLE_VALUE);
-  ::CloseHandle(made);
+  ASSERT_NO_FATAL_FAILURE(makeFile(L"project1-device-test.txt"));
 
   const struct {
     std::wstring path;
@@ -149,11 +153,7 @@ TEST_F(Win32DeviceOpen, APortIsOpenedWithALockFileUnderWineAndWithoutOneOnWindow
 }
 
 TEST_F(Win32DeviceOpen, WithoutALockFileWineRefusesThePortAndWindowsNeedsNone) {
-  file = tempPath(L"project1-not-a-folder");
-  const HANDLE made = ::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(made, INVALID_HANDLE_VALUE);
-  ::CloseHandle(made);
+  ASSERT_NO_FATAL_FAILURE(makeFile(L"project1-not-a-folder"));
   const std::wstring port = L"C:\\nonexistent\\port";
   const struct {
     const char* name;

@@ -229,7 +229,8 @@ TEST(MSComm, ADeviceCallThatNeverReturnsIsReportedAndNothingWaitsForIt) {
     comm->setFailureListener(heard.listener());
     const auto start = std::chrono::steady_clock::now();
     receipt::runPrintTest(*comm);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, limit / 2) << "the click waited";
+    // Waiting for the stuck call would take the whole limit; a busy machine takes a fraction.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, limit) << "the click waited";
 
     std::optional<SerialError> failure;
     if (c.byFinish) {
@@ -240,7 +241,7 @@ TEST(MSComm, ADeviceCallThatNeverReturnsIsReportedAndNothingWaitsForIt) {
     }
     const auto took = std::chrono::steady_clock::now() - start;
     EXPECT_GE(took, limit);
-    EXPECT_LT(took, limit + 1s);
+    EXPECT_LT(took, limit + 2s);  // the watchdog's own limit, not the default 10.3 s
     ASSERT_TRUE(failure.has_value());
     EXPECT_EQ(failure->code(), ErrorCode::WriteTimedOut);
     EXPECT_NE(failure->description().find(std::string(c.operation) +

@@ -11,10 +11,6 @@
 #include "serial/device.h"
 #include "serial/serial_error.h"
 
-#ifdef _WIN32
-#include "win32/wide.h"
-#endif
-
 namespace testing_support {
 
 // The SerialError `act` throws. When it throws none: a test failure, and an error numbered 0,
@@ -35,13 +31,6 @@ inline serial::SerialError errorOpening(const std::string& path,
   SCOPED_TRACE("opening " + path);
   return errorOf([&] { serial::openDeviceAt(path, settings); });
 }
-
-#ifdef _WIN32
-inline serial::SerialError errorOpening(const std::wstring& path,
-                                        const serial::Settings& settings = {}) {
-  return errorOpening(win32::toUtf8(path), settings);
-}
-#endif
 
 // A failure listener (MSComm::setFailureListener, Form1Events::wakeOnLateFailure) that counts
 // its calls and lets the test wait for the first. Declare it before what it listens to: the

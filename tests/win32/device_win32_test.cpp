@@ -15,7 +15,11 @@ namespace {
 using serial::ErrorCode;
 using serial::SerialError;
 using testing_support::errorOf;
-using testing_support::errorOpening;
+
+// The error opening a Windows path raises.
+SerialError errorOpening(const std::wstring& path) {
+  return testing_support::errorOpening(win32::toUtf8(path));
+}
 
 std::wstring tempPath(const wchar_t* name) {
   wchar_t dir[MAX_PATH + 1];

@@ -56,19 +56,14 @@ std::string lineOf(const termios& t) {
   }
   line += !(t.c_cflag & PARENB) ? "N" : (t.c_cflag & PARODD) ? "O" : "E";
   line += (t.c_cflag & CSTOPB) ? "2" : "1";
-  std::string flow;
-  for (const auto& [set, name] : {
-           std::pair{(t.c_cflag & CRTSCTS) != 0, "CRTSCTS"},
-           std::pair{(t.c_iflag & IXON) != 0, "IXON"},
-           std::pair{(t.c_iflag & IXOFF) != 0, "IXOFF"},
-           std::pair{(t.c_iflag & IXANY) != 0, "IXANY"},
-       }) {
-    if (!set) continue;
-    if (!flow.empty()) flow += "+";
-    flow += name;
-  }
-  if (flow == "CRTSCTS") flow = "RTS/CTS";
-  if (flow == "IXON+IXOFF") flow = "XON/XOFF";
+  const std::string flow = testing_support::flowWords(
+      {
+          {(t.c_cflag & CRTSCTS) != 0, "CRTSCTS"},
+          {(t.c_iflag & IXON) != 0, "IXON"},
+          {(t.c_iflag & IXOFF) != 0, "IXOFF"},
+          {(t.c_iflag & IXANY) != 0, "IXANY"},
+      },
+      "CRTSCTS", "IXON+IXOFF");
   return flow.empty() ? line : line + " " + flow;
 }
 

@@ -1,6 +1,10 @@
 #pragma once
 
 #include <chrono>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <utility>
 
 #include "serial/settings.h"
 
@@ -22,6 +26,22 @@ inline const FramingCase kFramingCases[] = {
     {{.handshaking = serial::Handshaking::XonXoff}, "9600 8N1 XON/XOFF"},
     {{.handshaking = serial::Handshaking::RtsCts}, "9600 8N1 RTS/CTS"},
 };
+
+// The flow control part of a line's words from its structure's flags (set, name): "RTS/CTS" or
+// "XON/XOFF" when the set flags' names, joined by "+", are `rtsCts` or `xonXoff`; otherwise
+// that join itself (a mix no settings make), and "" when none is set.
+inline std::string flowWords(std::initializer_list<std::pair<bool, const char*>> flags,
+                             std::string_view rtsCts, std::string_view xonXoff) {
+  std::string flow;
+  for (const auto& [set, name] : flags) {
+    if (!set) continue;
+    if (!flow.empty()) flow += "+";
+    flow += name;
+  }
+  if (flow == rtsCts) return "RTS/CTS";
+  if (flow == xonXoff) return "XON/XOFF";
+  return flow;
+}
 
 // Settings as both systems judge them: what no serial line can carry is named the same way on
 // each, and what every line carries is accepted (""). Each system adds what only its own

@@ -41,21 +41,16 @@ std::string lineOf(const DCB& d) {
       line += "?";
   }
   line += d.StopBits == ONESTOPBIT ? "1" : d.StopBits == TWOSTOPBITS ? "2" : "?";
-  std::string flow;
-  for (const auto& [set, name] : {
-           std::pair{d.fOutxCtsFlow != 0, "fOutxCtsFlow"},
-           std::pair{d.fRtsControl == RTS_CONTROL_HANDSHAKE, "RTS_CONTROL_HANDSHAKE"},
-           std::pair{d.fOutxDsrFlow != 0, "fOutxDsrFlow"},
-           std::pair{d.fDtrControl == DTR_CONTROL_HANDSHAKE, "DTR_CONTROL_HANDSHAKE"},
-           std::pair{d.fOutX != 0, "fOutX"},
-           std::pair{d.fInX != 0, "fInX"},
-       }) {
-    if (!set) continue;
-    if (!flow.empty()) flow += "+";
-    flow += name;
-  }
-  if (flow == "fOutxCtsFlow+RTS_CONTROL_HANDSHAKE") flow = "RTS/CTS";
-  if (flow == "fOutX+fInX") flow = "XON/XOFF";
+  const std::string flow = testing_support::flowWords(
+      {
+          {d.fOutxCtsFlow != 0, "fOutxCtsFlow"},
+          {d.fRtsControl == RTS_CONTROL_HANDSHAKE, "RTS_CONTROL_HANDSHAKE"},
+          {d.fOutxDsrFlow != 0, "fOutxDsrFlow"},
+          {d.fDtrControl == DTR_CONTROL_HANDSHAKE, "DTR_CONTROL_HANDSHAKE"},
+          {d.fOutX != 0, "fOutX"},
+          {d.fInX != 0, "fInX"},
+      },
+      "fOutxCtsFlow+RTS_CONTROL_HANDSHAKE", "fOutX+fInX");
   return flow.empty() ? line : line + " " + flow;
 }
 

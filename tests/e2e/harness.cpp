@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
@@ -331,6 +332,71 @@ int textLines(const Image& image) {
     previous = text;
   }
   return lines;
+}
+
+int emptyGlyphBoxes(const Image& image) {
+  // Dark against the toolkit's grey (0xC0): a box's thin lines are drawn anti-aliased, grey.
+  const auto dark = [&](int x, int y) {
+    const std::uint32_t c = image.at(x, y);
+    return std::max({(c >> 16) & 0xFF, (c >> 8) & 0xFF, c & 0xFF}) < 160;
+  };
+  const auto w = static_cast<std::size_t>(image.width);
+  std::vector<int> label(w * static_cast<std::size_t>(image.height), -1);
+  const auto at = [&](int x, int y) -> int& {
+    return label[static_cast<std::size_t>(y) * w + static_cast<std::size_t>(x)];
+  };
+  int boxes = 0;
+  int next = 0;
+  for (int y0 = 0; y0 < image.height; ++y0) {
+    for (int x0 = 0; x0 < image.width; ++x0) {
+      if (!dark(x0, y0) || at(x0, y0) >= 0) continue;
+      // One shape: the dark pixels touching each other, corners too.
+      const int id = next++;
+      std::vector<std::pair<int, int>> shape{{x0, y0}};
+      at(x0, y0) = id;
+      for (std::size_t i = 0; i < shape.size(); ++i) {
+        const auto [x, y] = shape[i];
+        for (int dy = -1; dy <= 1; ++dy) {
+          for (int dx = -1; dx <= 1; ++dx) {
+            const int nx = x + dx, ny = y + dy;
+            if (nx < 0 || ny < 0 || nx >= image.width || ny >= image.height) continue;
+            if (!dark(nx, ny) || at(nx, ny) >= 0) continue;
+            at(nx, ny) = id;
+            shape.emplace_back(nx, ny);
+          }
+        }
+      }
+      int left = image.width, right = -1, top = image.height, bottom = -1;
+      for (const auto& [x, y] : shape) {
+        left = std::min(left, x);
+        right = std::max(right, x);
+        top = std::min(top, y);
+        bottom = std::max(bottom, y);
+      }
+      const int width = right - left + 1, height = bottom - top + 1;
+      if (width < 3 || height < 7 || height > 60) continue;
+      // A closed outline: top and bottom rows drawn across, the first and last columns down;
+      // inside, nothing but more such columns (the boxes of letters side by side).
+      std::vector<int> column(static_cast<std::size_t>(width), 0);
+      int topRow = 0, bottomRow = 0;
+      for (const auto& [x, y] : shape) {
+        ++column[static_cast<std::size_t>(x - left)];
+        topRow += y == top;
+        bottomRow += y == bottom;
+      }
+      const auto full = [&](int x) {
+        return column[static_cast<std::size_t>(x - left)] * 5 >= height * 4;
+      };
+      if (!full(left) || !full(right) || topRow * 5 < width * 4 || bottomRow * 5 < width * 4) {
+        continue;
+      }
+      const bool outline = std::all_of(shape.begin(), shape.end(), [&](const auto& p) {
+        return p.second == top || p.second == bottom || full(p.first);
+      });
+      if (outline) ++boxes;
+    }
+  }
+  return boxes;
 }
 
 XSession::XSession(int screenWidth, int screenHeight)

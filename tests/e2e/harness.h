@@ -127,6 +127,9 @@ std::uint32_t dominantColor(const Image& image);
 std::optional<Box> boundingBoxOfOthers(const Image& image, std::uint32_t background);
 // Number of separate bands of rows with near-black pixels in them: lines of text, roughly.
 int textLines(const Image& image);
+// Hollow rectangles the size of a letter, alone or side by side: what a font draws for each
+// character it lacks. Real text has none (the character 口 would count: no text has it).
+int emptyGlyphBoxes(const Image& image);
 
 // A private X server with a window manager, for one test executable.
 class XSession {

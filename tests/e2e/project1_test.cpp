@@ -419,6 +419,10 @@ TEST_F(Project1, APortProblemShowsTheErrorAndEndsTheProgram) {
         << "the message box (" << placed.width << " x " << placed.height << " at " << placed.x
         << "," << placed.y << ") does not fit on a " << XSession::kScreenWidth << " x "
         << XSession::kScreenHeight << " screen";
+    if (c.chinese && !t().name().starts_with("wine")) {
+      // FLTK draws an empty box for each character its font lacks.
+      EXPECT_EQ(emptyGlyphBoxes(*shot), 0) << "characters drawn as empty boxes: no font has them";
+    }
     boxes[c.name] = *shot;
 
     EXPECT_EQ(toHex(line().read(1, 300ms)), "") << "bytes reached the line";

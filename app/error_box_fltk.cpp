@@ -2,12 +2,14 @@
 
 #include "app/form1.h"
 #include "app/form1_layout.h"
+#include "app/wrap_lines.h"
 #include "texts/texts.h"
 
 #include <FL/Fl.H>
 #include <FL/fl_draw.H>
 
 #include <algorithm>
+#include <string_view>
 
 // The program's own box, not fl_alert(): FLTK's message boxes ask its global options, and the
 // first question reads and writes FLTK's preference files (see push_button_fltk.cpp).
@@ -28,7 +30,7 @@ std::string plainLabel(const std::string& text) {
 }  // namespace
 
 ErrorBox::ErrorBox(const std::string& text, int dpi, int screenX, int screenY)
-    : text_(plainLabel(text)),
+    : source_(text),
       okText_(texts::text(texts::Text::Ok)),
       window_(1, 1, kProgramTitle),
       icon_(0, 0, 1, 1, "!"),
@@ -40,8 +42,8 @@ ErrorBox::ErrorBox(const std::string& text, int dpi, int screenX, int screenY)
   icon_.labelfont(FL_TIMES_BOLD);
   icon_.color(FL_WHITE);
   icon_.labelcolor(FL_RED);
-  message_.label(text_.c_str());
-  message_.align(FL_ALIGN_LEFT | FL_ALIGN_TOP | FL_ALIGN_INSIDE | FL_ALIGN_WRAP);
+  // Broken into lines here, not by FLTK: it breaks only at spaces, which Chinese lacks.
+  message_.align(FL_ALIGN_LEFT | FL_ALIGN_TOP | FL_ALIGN_INSIDE);
   ok_.callback([](Fl_Widget*, void* box) { static_cast<ErrorBox*>(box)->window_.hide(); }, this);
   layOut(dpi, screenX, screenY);
 }
@@ -75,7 +77,10 @@ void ErrorBox::layOut(int dpi, int screenX, int screenY) {
   int textW = 0, textH = 0;
   for (;; --size) {
     fl_font(FL_HELVETICA, size);
-    textW = widest;
+    text_ = plainLabel(wrapLines(source_, widest, [](std::string_view line) {
+      return static_cast<int>(fl_width(line.data(), static_cast<int>(line.size())) + 0.5);
+    }));
+    textW = 0;
     textH = 0;
     fl_measure(text_.c_str(), textW, textH);
     if (3 * margin + std::max(textH, icon) + buttonH <= roomH || size <= smallest) break;
@@ -87,6 +92,7 @@ void ErrorBox::layOut(int dpi, int screenX, int screenY) {
   icon_.resize(margin, margin, icon, icon);
   icon_.labelsize(scaledFrom96(34, dpi));
   message_.resize(2 * margin + icon, margin, W - 3 * margin - icon, H - 3 * margin - buttonH);
+  message_.label(text_.c_str());
   message_.labelsize(size);
   ok_.resize((W - buttonW) / 2, H - margin - buttonH, buttonW, buttonH);
   ok_.labelsize(size);

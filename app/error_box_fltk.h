@@ -24,6 +24,7 @@ class ErrorBox {
  private:
   void layOut(int dpi, int screenX, int screenY);
 
+  std::string source_;
   std::string text_;  // FLTK keeps a label's pointer: these outlive the widgets
   std::string okText_;
   Fl_Window window_;

@@ -82,36 +82,71 @@ TEST_F(Project1, ScalesForm1WithTheDisplaysDpi) {
   closeAndExpectExit(window);
 }
 
-// The error box on a small screen: all of it, OK included, within reach.
+// The error box on a small screen: all of it, OK included, within reach, and the text inside
+// the box in either language (Chinese has no spaces to break lines at).
 TEST_F(Project1, TheErrorBoxFitsOnASmallScreen) {
   XSession small(320, 240);
   useSession(small);
-  std::string window;
-  ASSERT_NO_FATAL_FAILURE(startWithWindow(Port::Missing, &window));
-  activate(Activation::Click, window);
-  std::string box;
-  ASSERT_TRUE(errorBoxShown(&box));
-  const auto shot = x().settledScreenshot(box, "native-error-320x240", 10s);
-  ASSERT_TRUE(shot);
-  const Box placed = x().windowGeometry(box);
-  EXPECT_TRUE(placed.x >= 0 && placed.y >= 0 && placed.x + placed.width <= 320 &&
-              placed.y + placed.height <= 240)
-      << "the box (" << placed.width << " x " << placed.height << " at " << placed.x << ","
-      << placed.y << ") is not all on the 320 x 240 screen";
-  EXPECT_GE(textLines(*shot), 3) << "too little text in the box";
-  // OK is the lowest thing drawn, centred, with the background below it.
-  const std::uint32_t background = dominantColor(*shot);
-  Image bottom = *shot;
-  const int top = shot->height * 2 / 3;
-  bottom.height = shot->height - top;
-  bottom.rgb.erase(bottom.rgb.begin(),
-                   bottom.rgb.begin() + static_cast<std::ptrdiff_t>(top) * shot->width * 3);
-  const auto ok = boundingBoxOfOthers(bottom, background);
-  ASSERT_TRUE(ok) << "nothing drawn in the lower third of the box";
-  EXPECT_LT(top + ok->y + ok->height, shot->height) << "OK is cut off at the bottom";
-  EXPECT_GT(ok->x, 0);
-  EXPECT_LT(ok->x + ok->width, shot->width);
-  answerAndExpectExit(box);
+  const EnvChanges chinese{{"LANG", "zh_TW.UTF-8"}, {"LC_ALL", "zh_TW.UTF-8"}, {"LANGUAGE", ""}};
+  const struct {
+    const char* name;
+    EnvChanges env;
+    bool held;  // otherwise nothing is at port 1
+  } cases[] = {
+      {"English", {}, false},
+      {"zh-TW", chinese, false},
+      {"zh-TW-in-use", chinese, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::unique_ptr<PortHold> hold;
+    if (c.held) {
+      std::string whyNot;
+      hold = t().holdPort(&whyNot);
+      if (!hold) {
+        std::cout << "[ note ] " << c.name << " left out: " << whyNot << "\n";
+        continue;
+      }
+    }
+    std::string window;
+    ASSERT_NO_FATAL_FAILURE(startWithWindow(c.held ? Port::Line : Port::Missing, &window, c.env));
+    activate(Activation::Click, window);
+    std::string box;
+    ASSERT_TRUE(errorBoxShown(&box));
+    const auto shot =
+        x().settledScreenshot(box, std::string("native-error-320x240-") + c.name, 10s);
+    ASSERT_TRUE(shot);
+    const Box placed = x().windowGeometry(box);
+    EXPECT_TRUE(placed.x >= 0 && placed.y >= 0 && placed.x + placed.width <= 320 &&
+                placed.y + placed.height <= 240)
+        << "the box (" << placed.width << " x " << placed.height << " at " << placed.x << ","
+        << placed.y << ") is not all on the 320 x 240 screen";
+    EXPECT_GE(textLines(*shot), 3) << "too little text in the box";
+    const std::uint32_t background = dominantColor(*shot);
+    // Nothing drawn in the box's right margin: a line too long runs into it and off the box.
+    Image right = *shot;
+    constexpr int kMargin = 6;
+    right.width = kMargin;
+    right.rgb.clear();
+    for (int y = 0; y < shot->height; ++y) {
+      const auto row = shot->rgb.begin() +
+                       (static_cast<std::ptrdiff_t>(y) * shot->width + shot->width - kMargin) * 3;
+      right.rgb.insert(right.rgb.end(), row, row + kMargin * 3);
+    }
+    EXPECT_FALSE(boundingBoxOfOthers(right, background)) << "text runs off the box's right side";
+    // OK is the lowest thing drawn, centred, with the background below it.
+    Image bottom = *shot;
+    const int top = shot->height * 2 / 3;
+    bottom.height = shot->height - top;
+    bottom.rgb.erase(bottom.rgb.begin(),
+                     bottom.rgb.begin() + static_cast<std::ptrdiff_t>(top) * shot->width * 3);
+    const auto ok = boundingBoxOfOthers(bottom, background);
+    ASSERT_TRUE(ok) << "nothing drawn in the lower third of the box";
+    EXPECT_LT(top + ok->y + ok->height, shot->height) << "OK is cut off at the bottom";
+    EXPECT_GT(ok->x, 0);
+    EXPECT_LT(ok->x + ok->width, shot->width);
+    answerAndExpectExit(box);
+  }
 }
 
 // On a system without a font for Chinese, FLTK draws the Chinese box's characters as empty

@@ -9,6 +9,7 @@
 #include <FL/fl_draw.H>
 
 #include <algorithm>
+#include <cmath>
 #include <string_view>
 
 // The program's own box, not fl_alert(): FLTK's message boxes ask its global options, and the
@@ -78,7 +79,7 @@ void ErrorBox::layOut(int dpi, int screenX, int screenY) {
   for (;; --size) {
     fl_font(FL_HELVETICA, size);
     text_ = plainLabel(wrapLines(source_, widest, [](std::string_view line) {
-      return static_cast<int>(fl_width(line.data(), static_cast<int>(line.size())) + 0.5);
+      return static_cast<int>(std::lround(fl_width(line.data(), static_cast<int>(line.size()))));
     }));
     textW = 0;
     textH = 0;

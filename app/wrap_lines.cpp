@@ -1,5 +1,6 @@
 #include "app/wrap_lines.h"
 
+#include <cctype>
 #include <cstddef>
 #include <vector>
 
@@ -103,7 +104,11 @@ std::vector<Piece> pieces(std::string_view paragraph) {
   char32_t previous = 0;
   for (std::size_t at = 0; at < paragraph.size();) {
     const Decoded d = decode(paragraph, at);
-    if (d.c == U' ') {
+    // A word and the number after it stay together: "errno 2", "Error 8002", "port 1".
+    const bool numbered = d.c == U' ' && previous < 0x80 &&
+                          std::isalpha(static_cast<int>(previous)) && at + 1 < paragraph.size() &&
+                          std::isdigit(static_cast<unsigned char>(paragraph[at + 1]));
+    if (d.c == U' ' && !numbered) {
       if (at > start) out.push_back({paragraph.substr(start, at - start), afterSpace});
       afterSpace = true;
       start = at + 1;

@@ -31,6 +31,9 @@ TEST(WrapLines, BreaksAtSpacesAndBetweenChineseCharactersButNotAtPunctuation) {
       {"COM1（/dev/ttyS0）：寫入", 14, "COM1\n（/dev/ttyS0）：\n寫入"},
       {"序列埠、USB 轉接器或其驅動程式", 12, "序列埠、USB\n轉接器或其驅\n動程式"},
       {"run project1-port /dev/ttyUSB0", 5, "run\nproject1-port\n/dev/ttyUSB0"},
+      // A word keeps its number; other spaces still break.
+      {"沒有此一檔案或目錄（errno 2）。找不到", 24, "沒有此一檔案或目錄\n（errno 2）。找不到"},
+      {"Error 8002 at 9600 baud", 11, "Error 8002\nat 9600\nbaud"},
       // The box's paragraphs stay.
       {"錯誤 8021\n\n沒有任何資料送到印表機。", 100, "錯誤 8021\n\n沒有任何資料送到印表機。"},
       {"", 10, ""},

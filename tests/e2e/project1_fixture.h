@@ -54,6 +54,10 @@ class Project1 : public ::testing::Test {
   // Answers message box `box` with Enter (its OK), then expectExit(code).
   void answerAndExpectExit(const std::string& box, int code = app::kErrorExitCode);
 
+  // The line held by another program, as the target can hold it; where it cannot, null, and
+  // a note that case `name` is left out, with why.
+  std::unique_ptr<PortHold> holdPortOrLeaveOut(const std::string& name);
+
   // Nobody holds the line, it carries the settings the test gave it, and nothing came.
   ::testing::AssertionResult portUntouched();
   // Within a bound: nobody but the test holds the line, and its lock is free.
